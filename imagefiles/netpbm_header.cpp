@@ -1,0 +1,112 @@
+// Header parsing for the raw Netpbm formats. Tokens may be separated by any
+// whitespace and "#" comments; numbers are checked for overflow as they are
+// read, so no size that does not fit the record ever leaves this file.
+#include "imagefiles/netpbm_header.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+constexpr int kTokenBuffer = 256;
+
+bool is_space(int ch) {
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+// Skips whitespace and comments; a comment runs to the end of its line. Returns
+// the first byte after them (left unread), or EOF.
+int skip_separators(std::FILE* file) {
+    for (;;) {
+        int ch = std::getc(file);
+        if (ch == '#') {
+            do ch = std::getc(file);
+            while (ch != '\n' && ch != '\r' && ch != EOF);
+            if (ch == EOF) return EOF;  // a header cannot end inside a comment
+            continue;
+        }
+        if (is_space(ch)) continue;
+        if (ch != EOF) std::ungetc(ch, file);
+        return ch;
+    }
+}
+
+// Reads one decimal number, optionally signed. Fails on a missing number, on
+// one that does not fit an int, and on one glued to anything but a separator
+// (the byte after the number is left unread).
+bool read_number(std::FILE* file, int32_t* value) {
+    if (skip_separators(file) == EOF) return false;
+    int ch = std::getc(file);
+    bool negative = false;
+    if (ch == '+' || ch == '-') {
+        negative = ch == '-';
+        ch = std::getc(file);
+    }
+    if (ch < '0' || ch > '9') return false;
+    long long number = 0;
+    while (ch >= '0' && ch <= '9') {
+        number = number * 10 + (ch - '0');
+        if (number > INT_MAX) return false;
+        ch = std::getc(file);
+    }
+    if (ch != EOF) std::ungetc(ch, file);
+    *value = static_cast<int32_t>(negative ? -number : number);
+    return true;
+}
+
+bool ends_number(int ch) { return is_space(ch) || ch == '#'; }
+
+}  // namespace
+
+HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader* header) {
+    char token[kTokenBuffer];
+    int length = 0;
+    int ch;
+    do ch = std::getc(file);
+    while (is_space(ch));
+    // A token longer than the buffer cannot be the magic; stop reading it there.
+    while (ch != EOF && !is_space(ch) && ch != '#' && length < kTokenBuffer - 1) {
+        token[length++] = static_cast<char>(ch);
+        ch = std::getc(file);
+    }
+    token[length] = '\0';
+    if (std::strcmp(token, magic) != 0 || (ch != EOF && !is_space(ch) && ch != '#'))
+        return HeaderStatus::kWrongMagic;
+    if (ch != EOF) std::ungetc(ch, file);
+
+    if (!read_number(file, &header->width) || !ends_number(std::getc(file)))
+        return HeaderStatus::kInvalid;
+    if (!read_number(file, &header->height) || !ends_number(std::getc(file)))
+        return HeaderStatus::kInvalid;
+    if (!read_number(file, &header->maxval)) return HeaderStatus::kInvalid;
+    if (header->width < 0 || header->height < 0) return HeaderStatus::kInvalid;
+    if (header->maxval < 1 || header->maxval > 65535) return HeaderStatus::kInvalid;
+    // Exactly one whitespace byte ends the header; a whitespace-valued first
+    // pixel after it is a pixel.
+    ch = std::getc(file);
+    if (ch == EOF) return HeaderStatus::kOk;  // only an empty raster can follow
+    if (!is_space(ch)) std::ungetc(ch, file);
+    return HeaderStatus::kOk;
+}
+
+bool raster_fits_file(std::FILE* file, uint64_t raster_bytes) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+    long position = std::ftell(file);
+    if (position < 0) return true;
+    auto remaining = static_cast<uint64_t>(info.st_size > position ? info.st_size - position : 0);
+    return raster_bytes <= remaining;
+}
+
+bool write_netpbm_header(std::FILE* file, const char* magic, const char* file_name, int width,
+                         int height, int maxval) {
+    bool ok = std::fprintf(file, "%s\n# ", magic) >= 0;
+    for (const char* p = file_name; *p != '\0' && ok; ++p) {
+        char ch = (*p == '\n' || *p == '\r') ? ' ' : *p;
+        ok = std::fputc(ch, file) != EOF;
+    }
+    return ok && std::fprintf(file, "\n%d %d\n%d\n", width, height, maxval) >= 0;
+}

@@ -1,0 +1,99 @@
+// Raw pixmaps: red, green, blue bytes per pixel in the file, three separate
+// planes in memory. Rows are moved as whole blocks through one row buffer.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "imagefiles/imagefiles.h"
+#include "imagefiles/netpbm_header.h"
+#include "support/support.h"
+
+namespace {
+
+ColorImage* refuse(std::FILE* file, const char* message) {
+    std::fclose(file);
+    std::fprintf(stderr, "%s\n", message);
+    return nullptr;
+}
+
+uint8_t* alloc_row_buffer(int width) {
+    auto* buffer = static_cast<uint8_t*>(heap_alloc(std::size_t(width) * 3, false));
+    if (buffer == nullptr) fatal_error("Memory allocation failure");
+    return buffer;
+}
+
+}  // namespace
+
+ColorImage* read_ppm(const char* file_name) {
+    std::FILE* file = std::fopen(file_name, "rb");
+    if (file == nullptr) fatal_error("Input file not found");
+    NetpbmHeader header{};
+    switch (read_netpbm_header(file, "P6", &header)) {
+        case HeaderStatus::kWrongMagic:
+            return refuse(file, "Input file is not a PPM raw image.");
+        case HeaderStatus::kInvalid:
+            return refuse(file, "Input file has an invalid PPM header.");
+        case HeaderStatus::kOk:
+            break;
+    }
+    const int width = header.width;
+    const int height = header.height;
+    if (!raster_fits_file(file, uint64_t(width) * uint64_t(height) * 3))
+        return refuse(file, "Input file is truncated.");
+
+    auto* image = static_cast<ColorImage*>(heap_alloc(sizeof(ColorImage), false));
+    if (image == nullptr) fatal_error("Memory allocation failure");
+    std::memcpy(image->magic, "P6", 3);
+    image->width = width;
+    image->height = height;
+    image->maxval = header.maxval;
+    image->red = alloc_byte_matrix(height, width);
+    image->green = alloc_byte_matrix(height, width);
+    image->blue = alloc_byte_matrix(height, width);
+    uint8_t* row = alloc_row_buffer(width);
+    const std::size_t row_bytes = std::size_t(width) * 3;
+    bool complete = true;
+    for (int r = 0; r < height && complete && width > 0; ++r) {
+        complete = std::fread(row, 1, row_bytes, file) == row_bytes;
+        for (int c = 0; c < width && complete; ++c) {
+            image->red[r][c] = row[3 * c];
+            image->green[r][c] = row[3 * c + 1];
+            image->blue[r][c] = row[3 * c + 2];
+        }
+    }
+    heap_free(row);
+    if (!complete) {
+        free_ppm(image);
+        return refuse(file, "Input file is truncated.");
+    }
+    std::fclose(file);
+    return image;
+}
+
+int write_ppm(const char* file_name, const ColorImage* image) {
+    std::FILE* file = open_output(file_name);
+    const int width = image->width;
+    bool ok =
+        write_netpbm_header(file, image->magic, file_name, width, image->height, image->maxval);
+    uint8_t* row = alloc_row_buffer(width);
+    const std::size_t row_bytes = std::size_t(width) * 3;
+    for (int r = 0; r < image->height && ok && width > 0; ++r) {
+        for (int c = 0; c < width; ++c) {
+            row[3 * c] = image->red[r][c];
+            row[3 * c + 1] = image->green[r][c];
+            row[3 * c + 2] = image->blue[r][c];
+        }
+        ok = std::fwrite(row, 1, row_bytes, file) == row_bytes;
+    }
+    heap_free(row);
+    if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
+    return 1;
+}
+
+void free_ppm(ColorImage* image) {
+    if (image == nullptr) return;
+    free_byte_matrix(image->red, image->height, image->width);
+    free_byte_matrix(image->green, image->height, image->width);
+    free_byte_matrix(image->blue, image->height, image->width);
+    heap_free(image);
+}

@@ -1,0 +1,59 @@
+// Support layer: the one fatal-error path and the vector and matrix allocators
+// that every other subsystem builds its arrays with. An allocator never hands
+// back a missing block: any failure ends the program through fatal_error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Writes the three-line run-time error report (the message in the middle) to
+// standard error and ends the process with status 1, flushing open streams.
+[[noreturn]] void fatal_error(const char* message);
+
+// Tests and fuzz targets may route fatal_error to a handler of their own, for
+// instance one that throws, so that a fatal path is an observable outcome
+// rather than the end of the process. The report is printed first; a handler
+// that returns falls through to the normal exit. nullptr restores the default.
+using FatalHandler = void (*)(const char* message);
+void set_fatal_handler(FatalHandler handler);
+
+// Matrices are vectors of row pointers, indexed [row][column]. All rows of one
+// matrix share one block, so &m[0][0] addresses rows * cols elements laid out
+// row after row. Negative counts and byte sizes that overflow stop the program
+// with "Memory allocation failure", as a refused row-pointer vector does; a
+// refused row block stops it with "Memory alloation failure". Only the int
+// matrix is zero-filled. Release with the free_ function of the same kind and
+// the same row count; the column count plays no part in a release.
+int32_t** alloc_int_matrix(int rows, int cols);
+int16_t** alloc_short_matrix(int rows, int cols);
+uint8_t** alloc_byte_matrix(int rows, int cols);
+char** alloc_matrix_1(int rows, int cols);
+float** alloc_matrix_4(int rows, int cols);
+double** alloc_matrix_8(int rows, int cols);
+
+void free_int_matrix(int32_t** matrix, int rows, int cols);
+void free_short_matrix(int16_t** matrix, int rows, int cols);
+void free_byte_matrix(uint8_t** matrix, int rows, int cols);
+void free_matrix_1(char** matrix, int rows);
+void free_matrix_4(float** matrix, int rows);
+void free_matrix_8(double** matrix, int rows);
+
+// Vectors of n elements, not zero-filled. A failure, a negative n or a size
+// that overflows stops the program with "Memory allocation failure".
+int32_t* alloc_int_vector(int n);
+char* alloc_vector_1(int n);
+int16_t* alloc_vector_2(int n);
+float* alloc_vector_4(int n);
+double* alloc_vector_8(int n);
+
+void free_int_vector(int32_t* vector, int n);
+void free_vector_1(char* vector);
+void free_vector_2(int16_t* vector);
+void free_vector_4(float* vector);
+void free_vector_8(double* vector);
+
+// The heap behind every allocator. heap_alloc returns nullptr when the block
+// cannot be had (callers turn that into fatal_error); zeroed asks for a block
+// of zero bytes. Large blocks are page-backed and advised for huge pages.
+void* heap_alloc(std::size_t bytes, bool zeroed);
+void heap_free(void* block);
