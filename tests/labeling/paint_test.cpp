@@ -24,7 +24,11 @@ std::vector<std::vector<int>> to_rows(int16_t** image, int rows, int cols) {
 }
 
 TEST(RunsToLabelImage, EmptyListGivesAllZero) {
-    // A fresh allocation may hold anything; the image must still come back clear.
+    // Leave painted blocks behind for the allocator to hand out again, so that
+    // an image that is not cleared shows up.
+    std::vector<RunNode> full = {
+        {1, 0, 0, 3, 7, nullptr}, {2, 1, 0, 3, 7, nullptr}, {3, 2, 0, 3, 7, nullptr}};
+    free_short_matrix(runs_to_label_image(link(full), 3, 4), 3, 4);
     int16_t** image = runs_to_label_image(nullptr, 3, 4);
     EXPECT_EQ(to_rows(image, 3, 4), std::vector<std::vector<int>>(3, std::vector<int>(4, 0)));
     free_short_matrix(image, 3, 4);
