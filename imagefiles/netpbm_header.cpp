@@ -57,7 +57,13 @@ bool read_number(std::FILE* file, int32_t* value) {
     return true;
 }
 
-bool ends_number(int ch) { return is_space(ch) || ch == '#'; }
+// A width or height must be followed by whitespace or a comment, left unread.
+bool separator_follows(std::FILE* file) {
+    int ch = std::getc(file);
+    if (ch == EOF) return false;
+    std::ungetc(ch, file);
+    return is_space(ch) || ch == '#';
+}
 
 }  // namespace
 
@@ -77,9 +83,9 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
         return HeaderStatus::kWrongMagic;
     if (ch != EOF) std::ungetc(ch, file);
 
-    if (!read_number(file, &header->width) || !ends_number(std::getc(file)))
+    if (!read_number(file, &header->width) || !separator_follows(file))
         return HeaderStatus::kInvalid;
-    if (!read_number(file, &header->height) || !ends_number(std::getc(file)))
+    if (!read_number(file, &header->height) || !separator_follows(file))
         return HeaderStatus::kInvalid;
     if (!read_number(file, &header->maxval)) return HeaderStatus::kInvalid;
     if (header->width < 0 || header->height < 0) return HeaderStatus::kInvalid;

@@ -1,0 +1,68 @@
+// Pixmaps share the greymap header code, so only what differs is checked here:
+// plane order, their own messages, and the 16-bit dump's byte order.
+#include <cstring>
+
+#include "file_fixture.h"
+#include "imagefiles/imagefiles.h"
+#include "support/support.h"
+
+namespace {
+
+using Pixmap = TempDirTest;
+
+TEST_F(Pixmap, SplitsSamplesIntoPlanesAndJoinsThemBack) {
+    std::string raster = "\x0a\x14\x1e\x1a\x0a\xff";
+    std::string in = write_file("in.ppm", "P6\n# c\n2 1\n255\n" + raster);
+    ColorImage* image = read_ppm(in.c_str());
+    ASSERT_NE(image, nullptr);
+    EXPECT_STREQ(image->magic, "P6");
+    EXPECT_EQ(image->red[0][0], 10);
+    EXPECT_EQ(image->green[0][0], 20);
+    EXPECT_EQ(image->blue[0][0], 30);
+    EXPECT_EQ(image->red[0][1], 26);
+    std::string out = path("out.ppm");
+    EXPECT_EQ(write_ppm(out.c_str(), image), 1);
+    EXPECT_EQ(read_file(out), "P6\n# " + out + "\n2 1\n255\n" + raster);
+    free_ppm(image);
+}
+
+TEST_F(Pixmap, RefusesWithItsOwnMessages) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"P5\n1 1\n255\na", "Input file is not a PPM raw image.\n"},
+        {"P6\n1 x\n255\nabc", "Input file has an invalid PPM header.\n"},
+        {"P6\n2 1\n255\nabcde", "Input file is truncated.\n"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        std::string in = write_file("in.ppm", bytes);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(read_ppm(in.c_str()), nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+    }
+}
+
+TEST_F(Pixmap, DiskFullIsAFatalWriteFailure) {
+    std::string in = write_file("in.ppm", "P6\n1 1\n255\nabc");
+    ColorImage* image = read_ppm(in.c_str());
+    EXPECT_EXIT(write_ppm("/dev/full", image), testing::ExitedWithCode(1),
+                "\nOutput file write failed\n");
+    free_ppm(image);
+}
+
+using RawDump = TempDirTest;
+
+TEST_F(RawDump, WritesLowByteFirstRowByRow) {
+    int16_t** m = alloc_short_matrix(2, 3);
+    const int16_t values[] = {0x0102, -2, 3, 4, 0x7fff, -32768};
+    std::memcpy(m[0], values, sizeof values);
+    std::string out = path("m.raw");
+    EXPECT_EQ(write_raw_matrix16(out.c_str(), m, 2, 3), 0);
+    EXPECT_EQ(read_file(out), std::string("\x02\x01\xfe\xff\x03\x00\x04\x00\xff\x7f\x00\x80", 12));
+    EXPECT_EQ(write_raw_matrix16(out.c_str(), m, 2, 0), 0);
+    EXPECT_EQ(read_file(out), "");
+    EXPECT_NE(write_raw_matrix16("/dev/full", m, 2, 3), 0);
+    EXPECT_EXIT(write_raw_matrix16(path("no/m.raw").c_str(), m, 2, 3), testing::ExitedWithCode(1),
+                "\nOutput file open failed\n");
+    free_short_matrix(m, 2, 3);
+}
+
+}  // namespace
