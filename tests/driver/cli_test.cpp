@@ -1,0 +1,259 @@
+// The built runlabel run as a separate process in a fresh directory: standard
+// output, standard error, exit status and the output file, byte for byte.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kFatalHead[] = "Program encounters run-time error...\n";
+const char kFatalTail[] = "...now exiting to system...\n";
+const char kTimingLines[] =
+    "Time for converting the image to run-length [0-9]+\\.[0-9]{5} sec\n"
+    "Time for computing connected component [0-9]+\\.[0-9]{5} sec\n"
+    "Total time elapse [0-9]+\\.[0-9]{5} sec\n";
+
+struct Outcome {
+    int status;  // exit status, or -signal when the process was killed
+    std::string out;
+    std::string err;
+};
+
+std::optional<std::string> read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Golden files are checked in; a missing one is a failure, never made here.
+std::string golden(const std::string& name) {
+    const fs::path path = fs::path(RUNLABEL_TEST_DATA) / "driver" / "golden" / name;
+    std::optional<std::string> bytes = read_file(path);
+    if (!bytes) ADD_FAILURE() << "missing golden file " << path;
+    return bytes.value_or("");
+}
+
+// A scratch directory per test, removed afterwards; runlabel runs inside it so
+// that file names (and the output's comment line) are short and fixed.
+class Sandbox {
+  public:
+    Sandbox() {
+        std::string pattern = (fs::temp_directory_path() / "runlabel-cli-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+        dir_ = pattern;
+    }
+    ~Sandbox() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    fs::path operator/(const std::string& name) const { return dir_ / name; }
+
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Runs the program with argv[0] = program_name and the given arguments.
+    Outcome run(const std::vector<std::string>& args,
+                const std::string& program_name = "runlabel") const {
+        const std::string out_path = (dir_.parent_path() / (dir_.filename().string() + ".out"));
+        const std::string err_path = (dir_.parent_path() / (dir_.filename().string() + ".err"));
+        std::vector<std::string> words = {program_name};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const std::string dir = dir_.string();
+
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+                chdir(dir.c_str()) != 0)
+                _exit(127);
+            execv(RUNLABEL_BINARY, argv.data());
+            _exit(127);
+        }
+        Outcome outcome{-1000, "", ""};
+        int wait_status = 0;
+        if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) {
+            ADD_FAILURE() << "could not run " << RUNLABEL_BINARY;
+            return outcome;
+        }
+        if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
+        if (WIFSIGNALED(wait_status)) outcome.status = -WTERMSIG(wait_status);
+        outcome.out = read_file(out_path).value_or("");
+        outcome.err = read_file(err_path).value_or("");
+        fs::remove(out_path);
+        fs::remove(err_path);
+        return outcome;
+    }
+
+  private:
+    fs::path dir_;
+};
+
+void expect_success_output(const std::string& out, const std::string& head) {
+    ASSERT_EQ(out.substr(0, head.size()), head);
+    EXPECT_TRUE(std::regex_match(out.substr(head.size()), std::regex(kTimingLines)))
+        << "timing lines: " << out.substr(head.size());
+}
+
+TEST(Cli, UsageWithFewerThanTwoNames) {
+    const std::vector<std::vector<std::string>> arg_lists = {{}, {"absent.pgm"}};
+    for (const auto& args : arg_lists) {
+        Sandbox box;
+        // Naming a file that does not exist shows it is never opened.
+        const Outcome outcome = box.run(args, "./tools/my-runlabel");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out,
+                  "Connected component labeling for binary images.\n"
+                  "Pixels with non-zero value are labeled starting from 1.\n"
+                  "Usage : ./tools/my-runlabel <Input PGM File> <Output File Name>\n\n");
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_TRUE(box.entries().empty());
+    }
+}
+
+struct LabelCase {
+    const char* name;  // golden/<name>.pgm in, golden/<name>.labels.pgm expected
+    int last_run;
+    int regions;
+};
+
+class CliLabels : public testing::TestWithParam<LabelCase> {};
+
+TEST_P(CliLabels, WritesLabelImageAndReport) {
+    const LabelCase& c = GetParam();
+    Sandbox box;
+    write_file(box / "in.pgm", golden(std::string(c.name) + ".pgm"));
+    // Arguments after the output name are ignored.
+    const Outcome outcome = box.run({"in.pgm", "out.pgm", "ignored.pgm"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    expect_success_output(outcome.out, "Run ID " + std::to_string(c.last_run) + " \nTotal " +
+                                           std::to_string(c.regions) + " regions\n");
+    EXPECT_EQ(read_file(box / "out.pgm"), golden(std::string(c.name) + ".labels.pgm"));
+    EXPECT_FALSE(fs::exists(box / "ignored.pgm"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Golden, CliLabels,
+    testing::Values(LabelCase{"all_zero", 1, 0},           // empty run list still reports Run ID 1
+                    LabelCase{"one_region", 7, 1},         // U shape, mixed non-zero values
+                    LabelCase{"corner_touch", 2, 2},       // diagonal neighbours stay apart
+                    LabelCase{"three_hundred", 300, 300},  // labels wrap at 256
+                    LabelCase{"maxval_kept", 3, 3}),       // maxval 1 kept under labels 2 and 3
+    [](const testing::TestParamInfo<LabelCase>& info) {
+        std::string name = info.param.name;
+        name.erase(std::remove(name.begin(), name.end(), '_'), name.end());
+        return name;
+    });
+
+TEST(Cli, LabelsWrapModulo256) {
+    // The golden bytes say so too; this states it where a reader looks first.
+    const std::string labels = golden("three_hundred.labels.pgm");
+    const std::string header = "P5\n# out.pgm\n599 1\n255\n";
+    ASSERT_EQ(labels.size(), header.size() + 599);
+    const auto region_pixel = [&](int region) {
+        return static_cast<unsigned char>(labels[header.size() + 2 * (region - 1)]);
+    };
+    EXPECT_EQ(region_pixel(255), 255);
+    EXPECT_EQ(region_pixel(256), 0);
+    EXPECT_EQ(region_pixel(257), 1);
+    EXPECT_EQ(region_pixel(300), 44);
+}
+
+struct RejectCase {
+    const char* name;
+    std::optional<std::string> input;  // nullopt: no input file at all
+    std::string err;
+};
+
+class CliRejects : public testing::TestWithParam<RejectCase> {};
+
+TEST_P(CliRejects, FailsWithoutTouchingOutput) {
+    const RejectCase& c = GetParam();
+    for (const bool output_exists : {false, true}) {
+        SCOPED_TRACE(output_exists ? "output exists" : "no output yet");
+        Sandbox box;
+        if (c.input) write_file(box / "in.pgm", *c.input);
+        if (output_exists) write_file(box / "out.pgm", "earlier contents\n");
+        const Outcome outcome = box.run({"in.pgm", "out.pgm"});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, c.err);
+        if (output_exists)
+            EXPECT_EQ(read_file(box / "out.pgm"), "earlier contents\n");
+        else
+            EXPECT_FALSE(fs::exists(box / "out.pgm"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, CliRejects,
+    testing::Values(RejectCase{"MissingInput", std::nullopt,
+                               std::string(kFatalHead) + "Input file not found\n" + kFatalTail},
+                    RejectCase{"WrongMagic", std::string("P6\n2 1\n255\n\1\2\3\4\5\6", 17),
+                               "Input file is not a PGM raw image.\n"},
+                    RejectCase{"TruncatedRaster", std::string("P5\n4 3\n255\n\1\0\1\0\1", 16),
+                               "Input file is truncated.\n"}),
+    [](const testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });
+
+TEST(Cli, UnwritableOutputIsFatal) {
+    Sandbox box;
+    write_file(box / "in.pgm", golden("corner_touch.pgm"));
+    const Outcome outcome = box.run({"in.pgm", "no-such-dir/out.pgm"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "Run ID 2 \nTotal 2 regions\n");
+    EXPECT_EQ(outcome.err, std::string(kFatalHead) + "Output file open failed\n" + kFatalTail);
+    EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"});
+}
+
+TEST(Cli, FailedWriteIsFatal) {
+    // A device that refuses every byte: the open succeeds and the write fails.
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Sandbox box;
+    write_file(box / "in.pgm", golden("corner_touch.pgm"));
+    const Outcome outcome = box.run({"in.pgm", "/dev/full"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "Run ID 2 \nTotal 2 regions\n");
+    EXPECT_EQ(outcome.err, std::string(kFatalHead) + "Output file write failed\n" + kFatalTail);
+}
+
+TEST(Cli, CommentLineCarriesOutputNameAsGiven) {
+    Sandbox box;
+    write_file(box / "in.pgm", golden("corner_touch.pgm"));
+    fs::create_directory(box / "sub");
+    const Outcome outcome = box.run({"in.pgm", "./sub/labels"});
+    EXPECT_EQ(outcome.status, 0);
+    std::string expected = golden("corner_touch.labels.pgm");
+    expected.replace(expected.find("# out.pgm"), 9, "# ./sub/labels");
+    EXPECT_EQ(read_file(box / "sub" / "labels"), expected);
+}
+
+}  // namespace
