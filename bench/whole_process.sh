@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Times the whole runlabel process on generated greymaps against `cat in > out`,
+# the floor any program that reads and writes the same bytes must pay, and
+# measures its peak memory. Needs hyperfine, jq and GNU time (/usr/bin/time).
+#
+#   bench/whole_process.sh [BUILD_DIR]      (default build/release)
+#
+# Environment: SIZE (default 4096), RUNS (timed runs per command, default 7),
+# FAMILIES (space-separated, default below; `runlabel_bench --families` lists all).
+set -euo pipefail
+
+build=${1:-build/release}
+size=${SIZE:-4096}
+runs=${RUNS:-7}
+read -r -a families <<<"${FAMILIES:-document blobs noise10-b1 noise30-b1 noise50-b1 noise50-b4 noise30-b16 zero ones checker}"
+
+bench=$build/bench/runlabel_bench
+runlabel=$build/driver/runlabel
+for tool in "$bench" "$runlabel"; do
+    [[ -x $tool ]] || { echo "whole_process.sh: $tool not built (cmake --workflow --preset release)" >&2; exit 2; }
+done
+for tool in hyperfine jq /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "whole_process.sh: $tool is needed" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/runlabel_whole.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+in=$work/in.pgm
+
+median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+echo "runlabel on ${size} x ${size} greymaps: median of ${runs} runs (hyperfine), peak RSS median of 3 (/usr/bin/time)"
+echo "budget = 5 B per pixel + 48 B per run"
+printf '%-12s %9s %10s %8s %7s %9s %6s %7s %10s %7s\n' \
+    image runs runlabel_ms cat_ms ratio peak_MiB B/px B/run budget_MiB peak/bgt
+pixels=$((size * size))
+for family in "${families[@]}"; do
+    read -r _ _ run_count < <("$bench" --write-pgm "$family" "$size" "$in")
+    "$runlabel" "$in" "$work/out.pgm" >/dev/null || { echo "whole_process.sh: runlabel failed on $family" >&2; exit 1; }
+
+    hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
+        --command-name runlabel "$runlabel $in $work/out.pgm" \
+        --command-name cat "cat $in > $work/cat.pgm" >/dev/null
+    ours=$(jq '.results[] | select(.command == "runlabel") | .median * 1000' "$work/times.json")
+    floor=$(jq '.results[] | select(.command == "cat") | .median * 1000' "$work/times.json")
+
+    peak_kib=$(for _ in 1 2 3; do
+        /usr/bin/time -f '%M' "$runlabel" "$in" "$work/out.pgm" 2>&1 >/dev/null | tail -n 1
+    done | median)
+
+    awk -v f="$family" -v n="$run_count" -v ours="$ours" -v floor="$floor" -v kib="$peak_kib" \
+        -v px="$pixels" 'BEGIN {
+        bytes = kib * 1024; budget = 5 * px + 48 * n
+        printf "%-12s %9d %10.1f %8.1f %7.2f %9.1f %6.2f %7s %10.1f %7.2f\n", f, n, ours, floor,
+            ours / floor, bytes / 1048576, bytes / px, n > 0 ? sprintf("%.1f", bytes / n) : "-",
+            budget / 1048576, bytes / budget
+    }'
+done
