@@ -1,0 +1,75 @@
+// In-memory files for the fuzz targets. The readers open them by name through
+// /proc/self/fd, so they see a regular file whose size is known, as on disk.
+#include "fuzz/fuzz_input.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "imagefiles/netpbm_header.h"
+#include "support/support.h"
+
+namespace {
+
+[[noreturn]] void throw_fatal(const char* message) { throw FatalStop{message}; }
+
+struct MemoryFile {
+    int fd = -1;
+    std::string name;
+};
+
+MemoryFile make_memory_file(const char* label) {
+    MemoryFile file;
+    file.fd = memfd_create(label, 0);
+    if (file.fd < 0) {
+        std::perror("memfd_create");
+        std::abort();
+    }
+    file.name = "/proc/self/fd/" + std::to_string(file.fd);
+    return file;
+}
+
+}  // namespace
+
+void prepare_fuzz_process() {
+    static const bool prepared = [] {
+        set_fatal_handler(throw_fatal);
+        if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+        return true;
+    }();
+    (void)prepared;
+}
+
+const char* fuzz_input_file(const uint8_t* data, std::size_t size) {
+    static const MemoryFile input = make_memory_file("fuzz-input");
+    if (ftruncate(input.fd, 0) != 0 ||
+        (size > 0 && pwrite(input.fd, data, size, 0) != static_cast<ssize_t>(size))) {
+        std::perror("fuzz input");
+        std::abort();
+    }
+    return input.name.c_str();
+}
+
+void fuzz_failure(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, condition);
+    std::abort();
+}
+
+const char* fuzz_output_file() {
+    static const MemoryFile output = make_memory_file("fuzz-output");
+    return output.name.c_str();
+}
+
+bool header_within_cap(const char* file_name, const char* magic) {
+    std::FILE* file = std::fopen(file_name, "rb");
+    if (file == nullptr) std::abort();
+    NetpbmHeader header{};
+    const HeaderStatus status = read_netpbm_header(file, magic, &header);
+    std::fclose(file);
+    if (status != HeaderStatus::kOk) return true;  // refused before any allocation
+    return header.width <= kMaxSide && header.height <= kMaxSide &&
+           uint64_t(header.width) * uint64_t(header.height) <= kMaxPixels;
+}
