@@ -85,6 +85,7 @@ class Sandbox {
         std::vector<std::string> words = {program_name};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
+        argv.reserve(words.size() + 1);
         for (auto& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
         const std::string dir = dir_.string();
@@ -205,7 +206,8 @@ TEST(Cli, LabelsWrapModulo256) {
     const std::string labels = golden("three_hundred.labels.pgm");
     const std::string header = "P5\n# out.pgm\n599 1\n255\n";
     ASSERT_EQ(labels.size(), header.size() + 599);
-    const auto region_pixel = [&](int region) {
+    const auto region_pixel = [&](std::size_t region) {
+        // Region k is the isolated pixel in column 2 (k - 1).
         return static_cast<unsigned char>(labels[header.size() + 2 * (region - 1)]);
     };
     EXPECT_EQ(region_pixel(255), 255);

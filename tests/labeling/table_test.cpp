@@ -14,6 +14,8 @@ std::string listing(std::vector<std::vector<int32_t>>& run_rows,
                     std::vector<std::vector<int32_t>>& eq_rows) {
     std::vector<int32_t*> runs;
     std::vector<int32_t*> eqs;
+    runs.reserve(run_rows.size());
+    eqs.reserve(eq_rows.size());
     for (auto& row : run_rows) runs.push_back(row.data());
     for (auto& row : eq_rows) eqs.push_back(row.data());
     testing::internal::CaptureStdout();
