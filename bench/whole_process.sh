@@ -38,9 +38,13 @@ for family in "${families[@]}"; do
     read -r _ _ run_count < <("$bench" --write-pgm "$family" "$size" "$in")
     "$runlabel" "$in" "$work/out.pgm" >/dev/null || { echo "whole_process.sh: runlabel failed on $family" >&2; exit 1; }
 
-    hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
+    # hyperfine's advice on outliers would break up the table; its errors are shown.
+    if ! hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
         --command-name runlabel "$runlabel $in $work/out.pgm" \
-        --command-name cat "cat $in > $work/cat.pgm" >/dev/null
+        --command-name cat "cat $in > $work/cat.pgm" >/dev/null 2>"$work/hyperfine.err"; then
+        cat "$work/hyperfine.err" >&2
+        exit 1
+    fi
     ours=$(jq '.results[] | select(.command == "runlabel") | .median * 1000' "$work/times.json")
     floor=$(jq '.results[] | select(.command == "cat") | .median * 1000' "$work/times.json")
 
@@ -52,7 +56,7 @@ for family in "${families[@]}"; do
         -v px="$pixels" 'BEGIN {
         bytes = kib * 1024; budget = 5 * px + 48 * n
         printf "%-12s %9d %10.1f %8.1f %7.2f %9.1f %6.2f %7s %10.1f %7.2f\n", f, n, ours, floor,
-            ours / floor, bytes / 1048576, bytes / px, n > 0 ? sprintf("%.1f", bytes / n) : "-",
+            ours / floor, bytes / 1048576, bytes / px, (n > 0 ? sprintf("%.1f", bytes / n) : "-"),
             budget / 1048576, bytes / budget
     }'
 done
