@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "imagefiles/netpbm_header.h"
 #include "support/support.h"
@@ -56,6 +57,14 @@ const char* fuzz_input_file(const uint8_t* data, std::size_t size) {
 void fuzz_failure(const char* condition, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, condition);
     std::abort();
+}
+
+bool opens_with_magic(const uint8_t* data, std::size_t size, const char* magic) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::size_t start = bytes.find_first_not_of(" \t\n\v\f\r");
+    if (start == std::string_view::npos || bytes.substr(start, 2) != magic) return false;
+    const std::string_view rest = bytes.substr(start + 2);
+    return rest.empty() || std::string_view(" \t\n\v\f\r#").find(rest[0]) != std::string_view::npos;
 }
 
 const char* fuzz_output_file() {

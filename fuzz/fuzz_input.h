@@ -31,5 +31,9 @@ bool header_within_cap(const char* file_name, const char* magic);
 [[noreturn]] void fuzz_failure(const char* condition, const char* file, int line);
 #define FUZZ_CHECK(condition) ((condition) ? (void)0 : fuzz_failure(#condition, __FILE__, __LINE__))
 
+// True when the bytes open with the magic token standing alone: optional
+// whitespace, the magic, then whitespace, "#" or the end.
+bool opens_with_magic(const uint8_t* data, std::size_t size, const char* magic);
+
 // A scratch output name (another in-memory file) for round trips.
 const char* fuzz_output_file();

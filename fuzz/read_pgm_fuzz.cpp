@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (image == nullptr) return 0;
         const std::size_t count = std::size_t(image->width) * std::size_t(image->height);
         FUZZ_CHECK(std::strcmp(image->magic, "P5") == 0);
+        FUZZ_CHECK(opens_with_magic(data, size, "P5"));
         FUZZ_CHECK(image->width >= 0 && image->height >= 0);
         FUZZ_CHECK(image->maxval >= 1 && image->maxval <= 65535);
         FUZZ_CHECK(count <= size);

@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (image == nullptr) return 0;
         const std::vector<uint8_t> raster = interleave(*image);
         FUZZ_CHECK(std::strcmp(image->magic, "P6") == 0);
+        FUZZ_CHECK(opens_with_magic(data, size, "P6"));
         FUZZ_CHECK(image->width >= 0 && image->height >= 0);
         FUZZ_CHECK(image->maxval >= 1 && image->maxval <= 65535);
         FUZZ_CHECK(raster.size() <= size);

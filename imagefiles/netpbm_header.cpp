@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -79,7 +79,8 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
         ch = std::getc(file);
     }
     token[length] = '\0';
-    if (std::strcmp(token, magic) != 0 || (ch != EOF && !is_space(ch) && ch != '#'))
+    // Compared by length too: a NUL byte inside the token must not end it early.
+    if (std::string_view(token, length) != magic || (ch != EOF && !is_space(ch) && ch != '#'))
         return HeaderStatus::kWrongMagic;
     if (ch != EOF) std::ungetc(ch, file);
 
