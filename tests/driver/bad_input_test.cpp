@@ -1,0 +1,226 @@
+// Hostile and malformed input fed to the real program: every case must end
+// with status 1, its one diagnostic (or the fatal report), no output file and
+// no sanitizer report. Beside them, degenerate images that are valid and must
+// label cleanly.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/driver/process.h"
+
+namespace {
+
+using runlabel_test::fatal_report;
+using runlabel_test::Outcome;
+using runlabel_test::read_file;
+using runlabel_test::RunOptions;
+using runlabel_test::Sandbox;
+using runlabel_test::write_file;
+
+// The whole literal, NUL bytes included.
+template <std::size_t N>
+std::string bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+const std::string kNotPgm = "Input file is not a PGM raw image.\n";
+const std::string kBadHeader = "Input file has an invalid PGM header.\n";
+const std::string kTruncated = "Input file is truncated.\n";
+// A valid one-pixel image: what a run prints before the output is written.
+const std::string kOnePixel = bytes("P5\n1 1\n255\n\1");
+const std::string kOnePixelReport = "Run ID 1 \nTotal 1 regions\n";
+
+// How the input reaches the program.
+enum class Source {
+    kFile,        // in.pgm holds the bytes
+    kMissing,     // in.pgm does not exist
+    kDirectory,   // in.pgm is a directory
+    kUnreadable,  // in.pgm holds the bytes but may not be read
+    kPipe,        // the bytes arrive on standard input, named /dev/stdin
+};
+
+struct BadCase {
+    const char* name;
+    std::string bytes;
+    std::string err;  // the whole of standard error
+    Source source = Source::kFile;
+    std::string output = "out.pgm";  // the output name given
+    std::string out = "";            // the whole of standard output
+    bool limit_memory = false;
+};
+
+class BadInput : public testing::TestWithParam<BadCase> {};
+
+TEST_P(BadInput, FailsCleanly) {
+    const BadCase& c = GetParam();
+    if (c.source == Source::kUnreadable && geteuid() == 0) GTEST_SKIP() << "root reads any file";
+    Sandbox box;
+    RunOptions options;
+    options.limit_memory = c.limit_memory;
+    std::string input = "in.pgm";
+    switch (c.source) {
+        case Source::kFile:
+            write_file(box / "in.pgm", c.bytes);
+            break;
+        case Source::kMissing:
+            break;
+        case Source::kDirectory:
+            runlabel_test::fs::create_directory(box / "in.pgm");
+            break;
+        case Source::kUnreadable:
+            write_file(box / "in.pgm", c.bytes);
+            chmod((box / "in.pgm").c_str(), 0);
+            break;
+        case Source::kPipe:
+            options.input = c.bytes;
+            input = "/dev/stdin";
+            break;
+    }
+    if (c.output == "outdir") runlabel_test::fs::create_directory(box / "outdir");
+    const std::vector<std::string> before = box.entries();
+
+    const Outcome outcome = box.run({input, c.output}, options);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, c.err);
+    EXPECT_EQ(outcome.out, c.out);
+    EXPECT_EQ(outcome.err.find("Sanitizer"), std::string::npos);
+    EXPECT_EQ(outcome.err.find("runtime error"), std::string::npos);
+    // Nothing made, nothing removed: no output file is left behind.
+    EXPECT_EQ(box.entries(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, BadInput,
+    testing::Values(
+        // What is there is not a greymap at all.
+        BadCase{"EmptyFile", "", kNotPgm}, BadCase{"MagicOnly", "P5", kBadHeader},
+        BadCase{"MagicAndNewlineOnly", "P5\n", kBadHeader},
+        BadCase{"PixmapMagic", bytes("P6\n1 1\n255\n\1\2\3"), kNotPgm},
+        BadCase{"PlainGreymapMagic", "P2\n1 1\n255\n1\n", kNotPgm},
+        BadCase{"BitmapMagic", bytes("P4\n8 1\n\xff"), kNotPgm},
+        BadCase{"BinaryJunk", bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), kNotPgm},
+        BadCase{"TenKilobyteToken", std::string(10240, 'P'), kNotPgm},
+        BadCase{"MagicGluedToSize", "P51 1\n255\n\1", kNotPgm},
+        BadCase{"NulInMagic", bytes("P5\0\n1 1\n255\n\1"), kNotPgm},
+        BadCase{"NulBeforeMagic", bytes("\0P5\n1 1\n255\n\1"), kNotPgm},
+        // Sizes and maxval.
+        BadCase{"SizeMissing", "P5\n# nothing but a comment\n", kBadHeader},
+        BadCase{"HeightMissing", "P5\n4", kBadHeader},
+        BadCase{"MaxvalMissing", "P5\n4 3\n", kBadHeader},
+        BadCase{"NonNumericWidth", "P5\nfour 3\n255\n", kBadHeader},
+        BadCase{"NonNumericHeight", "P5\n4 x\n255\n", kBadHeader},
+        BadCase{"NumberGluedToText", "P5\n4x 3\n255\n", kBadHeader},
+        BadCase{"NulAfterWidth", bytes("P5\n1\0 1\n255\n\1"), kBadHeader},
+        BadCase{"NegativeWidth", "P5\n-4 3\n255\n", kBadHeader},
+        BadCase{"NegativeHeight", "P5\n4 -3\n255\n", kBadHeader},
+        BadCase{"WidthTwoToThe31", "P5\n2147483648 1\n255\n\1", kBadHeader},
+        BadCase{"HeightTenToThe12", "P5\n1 1000000000000\n255\n\1", kBadHeader},
+        BadCase{"ProductOverflowing64Bits", "P5\n10000000000 10000000000\n255\n", kBadHeader},
+        BadCase{"MaxvalZero", "P5\n1 1\n0\n\1", kBadHeader},
+        BadCase{"Maxval65536", "P5\n1 1\n65536\n\1", kBadHeader},
+        BadCase{"MaxvalNegative", "P5\n1 1\n-255\n\1", kBadHeader},
+        BadCase{"CommentWithoutLineEndAtEndOfFile", "P5\n1 1\n# no end", kBadHeader},
+        BadCase{"CommentAfterMagicAtEndOfFile", "P5 # no end", kBadHeader},
+        // The raster.
+        BadCase{"HeaderWithoutRaster", "P5\n4 3\n255\n", kTruncated},
+        BadCase{"RasterOneByteShort", "P5\n4 3\n255\n" + std::string(11, '\1'), kTruncated},
+        // The carriage return ends the header and the line feed is the first
+        // pixel, so two bytes after the header are not enough for four pixels.
+        BadCase{"CrlfHeaderRasterShort", "P5\r\n2 2\r\n255\r\n\1\1", kTruncated},
+        BadCase{"CrlfHeaderNoRaster", "P5\r\n2 1\r\n255\r\n", kTruncated},
+        // Sizes far beyond the file are refused before anything is allocated:
+        // under a memory limit the answer is still "truncated".
+        BadCase{"SizesBeyondRegularFile", "P5\n65536 65536\n255\n\1", kTruncated, Source::kFile,
+                "out.pgm", "", true},
+        BadCase{"LargestSizesBeyondRegularFile", "P5\n2147483647 2147483647\n255\n\1", kTruncated,
+                Source::kFile, "out.pgm", "", true},
+        // A pipe's size is unknown: the raster is taken, then found missing.
+        BadCase{"PipeDeclaringHugeImage", "P5\n60000 60000\n255\n", kTruncated, Source::kPipe},
+        BadCase{"PipeDeclaringHugeImageWithoutMemory", "P5\n60000 60000\n255\n",
+                fatal_report("Memory alloation failure"), Source::kPipe, "out.pgm", "", true},
+        // No pixels but two billion rows: the row tables alone outgrow memory.
+        BadCase{"ZeroWidthTwoBillionRows", "P5\n0 2147483647\n255\n",
+                fatal_report("Memory allocation failure"), Source::kFile, "out.pgm", "", true},
+        // The input file itself.
+        BadCase{"MissingInput", "", fatal_report("Input file not found"), Source::kMissing},
+        // fopen accepts a directory; the first read fails, so no magic is found.
+        BadCase{"InputIsDirectory", "", kNotPgm, Source::kDirectory},
+        BadCase{"UnreadableInput", kOnePixel, fatal_report("Input file not found"),
+                Source::kUnreadable},
+        // The output: the run gets as far as writing.
+        BadCase{"OutputInMissingDirectory", kOnePixel, fatal_report("Output file open failed"),
+                Source::kFile, "missing/out.pgm", kOnePixelReport},
+        BadCase{"OutputIsDirectory", kOnePixel, fatal_report("Output file open failed"),
+                Source::kFile, "outdir", kOnePixelReport},
+        BadCase{"OutputDiskFull", kOnePixel, fatal_report("Output file write failed"),
+                Source::kFile, "/dev/full", kOnePixelReport}),
+    [](const testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
+
+struct EdgeCase {
+    const char* name;
+    int width;
+    int height;
+    std::string raster;
+    std::string labels;  // the expected output raster
+    int regions;
+};
+
+// Pixels alternating on, off, on ...: every lit pixel its own region.
+std::string alternating(int count) {
+    std::string raster(count, '\0');
+    for (int i = 0; i < count; i += 2) raster[i] = '\x80';
+    return raster;
+}
+
+std::string alternating_labels(int count) {
+    std::string labels(count, '\0');
+    for (int i = 0; i < count; i += 2) labels[i] = static_cast<char>((i / 2 + 1) & 0xff);
+    return labels;
+}
+
+class EdgeImage : public testing::TestWithParam<EdgeCase> {};
+
+TEST_P(EdgeImage, LabelsCleanly) {
+    const EdgeCase& c = GetParam();
+    Sandbox box;
+    const std::string size_line = std::to_string(c.width) + " " + std::to_string(c.height) + "\n";
+    write_file(box / "in.pgm", "P5\n" + size_line + "255\n" + c.raster);
+    const Outcome outcome = box.run({"in.pgm", "out.pgm"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_NE(outcome.out.find("\nTotal " + std::to_string(c.regions) + " regions\n"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(read_file(box / "out.pgm"), "P5\n# out.pgm\n" + size_line + "255\n" + c.labels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Valid, EdgeImage,
+    testing::Values(
+        EdgeCase{"ZeroWidth", 0, 5, "", "", 0}, EdgeCase{"ZeroHeight", 7, 0, "", "", 0},
+        EdgeCase{"ZeroBoth", 0, 0, "", "", 0},
+        EdgeCase{"OnePixelBackground", 1, 1, std::string(1, '\0'), std::string(1, '\0'), 0},
+        EdgeCase{"OnePixelForeground", 1, 1, "\xff", "\1", 1},
+        EdgeCase{"Row100000", 100000, 1, alternating(100000), alternating_labels(100000), 50000},
+        EdgeCase{"Column100000", 1, 100000, alternating(100000), alternating_labels(100000), 50000},
+        EdgeCase{"SolidRow100000", 100000, 1, std::string(100000, '\1'), std::string(100000, '\1'),
+                 1}),
+    [](const testing::TestParamInfo<EdgeCase>& info) { return std::string(info.param.name); });
+
+TEST(EdgeImage, CrlfHeaderWithFullRasterLabels) {
+    // The carriage return is the one whitespace byte that ends the header; the
+    // line feed after it is the first pixel (value 10, foreground), and the
+    // last byte of the file is left over.
+    Sandbox box;
+    write_file(box / "in.pgm", bytes("P5\r\n2 2\r\n255\r\n\0\1\0\1"));
+    const Outcome outcome = box.run({"in.pgm", "out.pgm"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_NE(outcome.out.find("\nTotal 1 regions\n"), std::string::npos) << outcome.out;
+    EXPECT_EQ(read_file(box / "out.pgm"), bytes("P5\n# out.pgm\n2 2\n255\n\1\0\1\0"));
+}
+
+}  // namespace
