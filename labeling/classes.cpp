@@ -1,0 +1,74 @@
+// Label equivalence classes. Every merged label belongs to a class with one
+// representative R: each member's LBL is R (so one lookup finds the class), and
+// the member list starts at ClassHead[R] and runs through Next.
+#include "labeling/label_tables.h"
+#include "labeling/labeling.h"
+
+int64_t relabel_steps = 0;
+
+namespace {
+
+// True when the class listed from head_b has no more members than the one
+// listed from head_a. Walking both lists in step costs only the smaller size.
+bool no_larger(int head_a, int head_b, int32_t* eq) {
+    for (;;) {
+        head_b = eq_entry(eq, head_b)[kNext];
+        if (head_b == 0) return true;
+        head_a = eq_entry(eq, head_a)[kNext];
+        if (head_a == 0) return false;
+    }
+}
+
+// Moves every member of the class of representative `from` into the class of
+// `to`; the moved list goes in front of the survivor's list.
+void absorb(int to, int from, int32_t* eq, int32_t* class_head) {
+    int x = class_head[from];
+    int64_t moved = 1;
+    int32_t* entry = eq_entry(eq, x);
+    while (entry[kNext] != 0) {
+        entry[kLbl] = to;
+        entry = eq_entry(eq, entry[kNext]);
+        ++moved;
+    }
+    entry[kLbl] = to;
+    entry[kNext] = class_head[to];
+    class_head[to] = class_head[from];
+    class_head[from] = 0;
+    relabel_steps += moved;
+}
+
+}  // namespace
+
+void merge_class_lists(int a, int b, int32_t* eq, int32_t* class_head) {
+    int32_t* entry_a = eq_entry(eq, a);
+    int32_t* entry_b = eq_entry(eq, b);
+    const int rep_a = entry_a[kLbl];
+    const int rep_b = entry_b[kLbl];
+    if (rep_a == 0 && rep_b == 0) {
+        entry_a[kLbl] = a;
+        entry_b[kLbl] = a;
+        entry_a[kNext] = b;
+        entry_b[kNext] = 0;
+        class_head[a] = a;
+    } else if (rep_a == rep_b) {
+        return;
+    } else if (rep_b == 0) {
+        entry_b[kLbl] = rep_a;
+        entry_b[kNext] = class_head[rep_a];
+        class_head[rep_a] = b;
+    } else if (rep_a == 0) {
+        entry_a[kLbl] = rep_b;
+        entry_a[kNext] = class_head[rep_b];
+        class_head[rep_b] = a;
+    } else if (no_larger(class_head[rep_a], class_head[rep_b], eq)) {
+        // Always moving b's class would make textured images quadratic: a class
+        // that keeps growing would be relabelled again at every merge.
+        absorb(rep_a, rep_b, eq, class_head);
+    } else {
+        absorb(rep_b, rep_a, eq, class_head);
+    }
+}
+
+void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head) {
+    merge_class_lists(a, b, eq_table[0], class_head);
+}
