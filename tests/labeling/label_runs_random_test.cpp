@@ -1,0 +1,123 @@
+// Differential test: label_runs_4 and label_runs_8 against a flood fill on
+// seeded random images of many sizes, densities and blob sizes, label for label.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/labeling/label_fixture.h"
+
+namespace {
+
+// Numbers regions from start_label in the order a raster scan first meets them.
+Picture flood_fill(const Picture& image, int connectivity, int start_label, int* regions) {
+    Picture out{image.rows, image.cols, std::vector<int>(image.pixels.size(), 0)};
+    std::vector<int> pending;
+    int next = start_label;
+    for (int seed = 0; seed < static_cast<int>(image.pixels.size()); ++seed) {
+        if (image.pixels[seed] == 0 || out.pixels[seed] != 0) continue;
+        out.pixels[seed] = next;
+        pending.push_back(seed);
+        while (!pending.empty()) {
+            const int r = pending.back() / image.cols;
+            const int c = pending.back() % image.cols;
+            pending.pop_back();
+            for (int dr = -1; dr <= 1; ++dr) {
+                for (int dc = -1; dc <= 1; ++dc) {
+                    if (connectivity == 4 && dr != 0 && dc != 0) continue;
+                    const int nr = r + dr;
+                    const int nc = c + dc;
+                    if (nr < 0 || nr >= image.rows || nc < 0 || nc >= image.cols) continue;
+                    const int n = nr * image.cols + nc;
+                    if (image.pixels[n] == 0 || out.pixels[n] != 0) continue;
+                    out.pixels[n] = next;
+                    pending.push_back(n);
+                }
+            }
+        }
+        ++next;
+    }
+    *regions = next - start_label;
+    return out;
+}
+
+// Blocks of block_rows x block_cols pixels, each foreground with the density.
+Picture random_picture(std::mt19937& rng) {
+    auto uniform = [&rng](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(rng);
+    };
+    Picture pic;
+    switch (uniform(0, 7)) {
+        case 0:
+            pic.rows = pic.cols = 1;
+            break;
+        case 1:
+            pic.rows = 1, pic.cols = uniform(1, 300);
+            break;
+        case 2:
+            pic.rows = uniform(1, 300), pic.cols = 1;
+            break;
+        case 6:
+            pic.rows = uniform(1, 120), pic.cols = uniform(1, 120);
+            break;
+        case 7:
+            pic.rows = uniform(100, 300), pic.cols = uniform(100, 300);
+            break;
+        default:
+            pic.rows = uniform(1, 40), pic.cols = uniform(1, 40);
+            break;
+    }
+    const double density = std::uniform_real_distribution<double>(0.05, 0.95)(rng);
+    const int block_rows = uniform(1, 8);
+    const int block_cols = uniform(1, 8);
+    const int grid_cols = pic.cols / block_cols + 1;
+    std::vector<int> grid(static_cast<std::size_t>(pic.rows / block_rows + 1) * grid_cols);
+    std::bernoulli_distribution on(density);
+    for (int& cell : grid) cell = on(rng) ? 1 : 0;
+    for (int r = 0; r < pic.rows; ++r) {
+        for (int c = 0; c < pic.cols; ++c) {
+            pic.pixels.push_back(grid[(r / block_rows) * grid_cols + c / block_cols]);
+        }
+    }
+    return pic;
+}
+
+std::string describe(const Picture& pic) {
+    std::string text = std::to_string(pic.rows) + "x" + std::to_string(pic.cols) + "\n";
+    if (pic.rows * pic.cols > 2000) return text;
+    for (int i = 0; i < pic.rows * pic.cols; ++i) {
+        text += pic.pixels[i] != 0 ? '#' : '.';
+        if ((i + 1) % pic.cols == 0) text += '\n';
+    }
+    return text;
+}
+
+TEST(LabelRunsRandom, MatchesFloodFillLabelForLabel) {
+    std::mt19937 rng(0x5eed);
+    std::string expected_lines;
+    int failures = 0;
+    testing::internal::CaptureStdout();
+    for (int image_no = 0; image_no < 3000 && failures < 3; ++image_no) {
+        const Picture image = random_picture(rng);
+        const int start_label = 1 + image_no % 5;
+        for (int connectivity : {4, 8}) {
+            int regions = 0;
+            const Picture expected = flood_fill(image, connectivity, start_label, &regions);
+            const Labelling got = label_picture(image, connectivity, start_label);
+            expected_lines += "Run ID " + std::to_string(std::max(got.runs, 1)) + " \n";
+            if (got.labels.pixels != expected.pixels || got.regions != regions) {
+                ++failures;
+                ADD_FAILURE() << "image " << image_no << ", " << connectivity
+                              << "-neighbour, start " << start_label << ": " << got.regions
+                              << " regions, expected " << regions << "\n"
+                              << describe(image);
+            }
+        }
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), expected_lines);
+}
+
+}  // namespace
