@@ -39,7 +39,10 @@ for family in "${families[@]}"; do
     "$runlabel" "$in" "$work/out.pgm" >/dev/null || { echo "whole_process.sh: runlabel failed on $family" >&2; exit 1; }
 
     # hyperfine's advice on outliers would break up the table; its errors are shown.
+    # Outputs are removed before each run: ext4 flushes a file truncated and
+    # written again when it is closed, which would time the disk.
     if ! hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
+        --prepare "rm -f $work/out.pgm $work/cat.pgm" \
         --command-name runlabel "$runlabel $in $work/out.pgm" \
         --command-name cat "cat $in > $work/cat.pgm" >/dev/null 2>"$work/hyperfine.err"; then
         cat "$work/hyperfine.err" >&2
@@ -49,6 +52,7 @@ for family in "${families[@]}"; do
     floor=$(jq '.results[] | select(.command == "cat") | .median * 1000' "$work/times.json")
 
     peak_kib=$(for _ in 1 2 3; do
+        rm -f "$work/out.pgm"
         /usr/bin/time -f '%M' "$runlabel" "$in" "$work/out.pgm" 2>&1 >/dev/null | tail -n 1
     done | median)
 
