@@ -1,47 +1,30 @@
 // The built runlabel run as a separate process in a fresh directory: standard
 // output, standard error, exit status and the output file, byte for byte.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "tests/driver/process.h"
 
 namespace {
 
-const char kFatalHead[] = "Program encounters run-time error...\n";
-const char kFatalTail[] = "...now exiting to system...\n";
+namespace fs = std::filesystem;
+using runlabel_test::fatal_report;
+using runlabel_test::Outcome;
+using runlabel_test::read_file;
+using runlabel_test::Sandbox;
+using runlabel_test::write_file;
+
 // Each timing line is one of these, the seconds and " sec".
 const char* const kTimingLabels[] = {
     "Time for converting the image to run-length ",
     "Time for computing connected component ",
     "Total time elapse ",
 };
-
-struct Outcome {
-    int status;  // exit status, or -signal when the process was killed
-    std::string out;
-    std::string err;
-};
-
-std::optional<std::string> read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Golden files are checked in; a missing one is a failure, never made here.
 std::string golden(const std::string& name) {
@@ -50,74 +33,6 @@ std::string golden(const std::string& name) {
     if (!bytes) ADD_FAILURE() << "missing golden file " << path;
     return bytes.value_or("");
 }
-
-// A scratch directory per test, removed afterwards; runlabel runs inside it so
-// that file names (and the output's comment line) are short and fixed.
-class Sandbox {
-  public:
-    Sandbox() {
-        std::string pattern = (fs::temp_directory_path() / "runlabel-cli-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        dir_ = pattern;
-    }
-    ~Sandbox() {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
-
-    fs::path operator/(const std::string& name) const { return dir_ / name; }
-
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    // Runs the program with argv[0] = program_name and the given arguments.
-    Outcome run(const std::vector<std::string>& args,
-                const std::string& program_name = "runlabel") const {
-        const std::string out_path = (dir_.parent_path() / (dir_.filename().string() + ".out"));
-        const std::string err_path = (dir_.parent_path() / (dir_.filename().string() + ".err"));
-        std::vector<std::string> words = {program_name};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        argv.reserve(words.size() + 1);
-        for (auto& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        const std::string dir = dir_.string();
-
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-                chdir(dir.c_str()) != 0)
-                _exit(127);
-            execv(RUNLABEL_BINARY, argv.data());
-            _exit(127);
-        }
-        Outcome outcome{-1000, "", ""};
-        int wait_status = 0;
-        if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) {
-            ADD_FAILURE() << "could not run " << RUNLABEL_BINARY;
-            return outcome;
-        }
-        if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
-        if (WIFSIGNALED(wait_status)) outcome.status = -WTERMSIG(wait_status);
-        outcome.out = read_file(out_path).value_or("");
-        outcome.err = read_file(err_path).value_or("");
-        fs::remove(out_path);
-        fs::remove(err_path);
-        return outcome;
-    }
-
-  private:
-    fs::path dir_;
-};
 
 // Seconds as "%7.5lf" prints them: digits, a point, five digits.
 bool is_seconds(const std::string& text) {
@@ -246,8 +161,7 @@ TEST_P(CliRejects, FailsWithoutTouchingOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, CliRejects,
-    testing::Values(RejectCase{"MissingInput", std::nullopt,
-                               std::string(kFatalHead) + "Input file not found\n" + kFatalTail},
+    testing::Values(RejectCase{"MissingInput", std::nullopt, fatal_report("Input file not found")},
                     RejectCase{"WrongMagic", std::string("P6\n2 1\n255\n\1\2\3\4\5\6", 17),
                                "Input file is not a PGM raw image.\n"},
                     RejectCase{"TruncatedRaster", std::string("P5\n4 3\n255\n\1\0\1\0\1", 16),
@@ -260,7 +174,7 @@ TEST(Cli, UnwritableOutputIsFatal) {
     const Outcome outcome = box.run({"in.pgm", "no-such-dir/out.pgm"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "Run ID 2 \nTotal 2 regions\n");
-    EXPECT_EQ(outcome.err, std::string(kFatalHead) + "Output file open failed\n" + kFatalTail);
+    EXPECT_EQ(outcome.err, fatal_report("Output file open failed"));
     EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"});
 }
 
@@ -272,7 +186,7 @@ TEST(Cli, FailedWriteIsFatal) {
     const Outcome outcome = box.run({"in.pgm", "/dev/full"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.out, "Run ID 2 \nTotal 2 regions\n");
-    EXPECT_EQ(outcome.err, std::string(kFatalHead) + "Output file write failed\n" + kFatalTail);
+    EXPECT_EQ(outcome.err, fatal_report("Output file write failed"));
 }
 
 TEST(Cli, CommentLineCarriesOutputNameAsGiven) {
