@@ -156,7 +156,7 @@ void add_pair_member(benchmark::internal::Benchmark* bench, int size) {
     } else {
         bench->MinTime(0.05)->Repetitions(5);
     }
-    bench->ReportAggregatesOnly(true);
+    bench->DisplayAggregatesOnly(true);  // --benchmark_out keeps every repetition
 }
 
 void add_comparison(const Family& family, int size) {
