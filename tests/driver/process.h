@@ -159,12 +159,28 @@ class Sandbox {
         if (WIFSIGNALED(wait_status)) outcome.status = -WTERMSIG(wait_status);
         outcome.out = read_file(out_path).value_or("");
         outcome.err = read_file(err_path).value_or("");
+#ifdef RUNLABEL_TEST_UNDER_ASAN
+        if (options.limit_memory) drop_refusal_notices(outcome.err);
+#endif
         fs::remove(out_path);
         fs::remove(err_path);
         return outcome;
     }
 
   private:
+    // The sanitizer's allocator announces each request the limit refuses
+    // ("==PID==WARNING: AddressSanitizer failed to allocate 0x... bytes"); that
+    // line belongs to the limit, not to the program.
+    static void drop_refusal_notices(std::string& err) {
+        const std::string notice = "WARNING: AddressSanitizer failed to allocate 0x";
+        for (std::size_t at = err.find(notice); at != std::string::npos; at = err.find(notice)) {
+            const std::size_t start = err.rfind('\n', at);
+            const std::size_t begin = start == std::string::npos ? 0 : start + 1;
+            const std::size_t end = err.find('\n', at);
+            err.erase(begin, end == std::string::npos ? std::string::npos : end + 1 - begin);
+        }
+    }
+
     fs::path dir_;
 };
 
