@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct BadCase {
     std::string out = "";            // the whole of standard output
     bool limit_memory = false;
 };
+
+void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
 
 class BadInput : public testing::TestWithParam<BadCase> {};
 
@@ -180,6 +183,8 @@ std::string alternating_labels(int count) {
     for (int i = 0; i < count; i += 2) labels[i] = static_cast<char>((i / 2 + 1) & 0xff);
     return labels;
 }
+
+void PrintTo(const EdgeCase& c, std::ostream* os) { *os << c.name; }
 
 class EdgeImage : public testing::TestWithParam<EdgeCase> {};
 
