@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "driver/driver.h"
+#include "driver/stages.h"
 #include "imagefiles/imagefiles.h"
 #include "labeling/labeling.h"
 #include "support/support.h"
@@ -16,21 +17,6 @@ void print_usage(const char* program) {
     std::printf("Connected component labeling for binary images.\n");
     std::printf("Pixels with non-zero value are labeled starting from 1.\n");
     std::printf("Usage : %s <Input PGM File> <Output File Name>\n\n", program);
-}
-
-// Any non-zero pixel is foreground; the bytes are widened, not thresholded.
-int16_t** widen_pixels(const GreyImage& image) {
-    int16_t** binary = alloc_short_matrix(image.height, image.width);
-    for (int r = 0; r < image.height; ++r)
-        for (int c = 0; c < image.width; ++c) binary[r][c] = image.pixels[r][c];
-    return binary;
-}
-
-// The greymap holds one byte per pixel, so labels above 255 wrap.
-void store_low_bytes(int16_t* const* labels, GreyImage& image) {
-    for (int r = 0; r < image.height; ++r)
-        for (int c = 0; c < image.width; ++c)
-            image.pixels[r][c] = static_cast<uint8_t>(labels[r][c]);
 }
 
 }  // namespace
@@ -47,27 +33,22 @@ int run_command_line(int argc, char** argv) {
     GreyImage* image = read_pgm(input_name);
     if (image == nullptr) return 1;  // the reader has said why
     const int rows = image->height;
-    const int cols = image->width;
 
-    int16_t** binary = widen_pixels(*image);
     RowIndex row_index = alloc_int_matrix(rows, 2);
     int run_count = 0;
-    RunNode* runs = image_to_runs(binary, rows, cols, row_index, &run_count);
+    RunNode* runs = encode_greymap(*image, row_index, &run_count);
     const std::time_t t1 = std::time(nullptr);
 
     int region_count = 0;
     runs = label_runs_4(runs, row_index, run_count, rows, 1, &region_count);
     const std::time_t t2 = std::time(nullptr);
 
-    int16_t** labels = runs_to_label_image(runs, rows, cols);
-    store_low_bytes(labels, *image);
+    paint_low_bytes(runs, *image);
     std::printf("Total %d regions\n", region_count);
     write_pgm(output_name, image);
 
     free_run_list(runs);
-    free_short_matrix(binary, rows, cols);
     free_int_matrix(row_index, rows, 2);
-    free_short_matrix(labels, rows, cols);
     free_pgm(image);
     const std::time_t t3 = std::time(nullptr);
 

@@ -1,14 +1,22 @@
 // The heap behind the allocators. Every block of the system's arrays comes from
 // here, so how memory is obtained is decided in this one place.
 //
+// A page touched for the first time costs far more than writing it again, and
+// the pipeline's stages free and take blocks of the same few sizes (binary
+// image, label image, tables). Large blocks are therefore kept when freed and
+// handed out again, warm, to the next request they can hold.
+//
 // Linux promises address space it may not be able to back and kills the
 // process when the pages are touched, so an image too large for memory would
 // end in a kill rather than the memory message. Every 64 MiB handed out, the
 // request is weighed against the memory the machine has available now, less
 // a reserve for the next 64 MiB of requests and for the rest of the machine.
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/support.h"
 
@@ -49,12 +57,97 @@ bool machine_can_back(std::size_t bytes) {
     return available >= kReserve && bytes <= available - kReserve;
 }
 
+// Every block starts with a header saying how it was obtained; small blocks
+// come from malloc, large ones are mappings of their own.
+struct alignas(16) BlockHeader {
+    std::size_t capacity;  // usable bytes of a large block; 0 for a small one
+    std::size_t unused;
+};
+
+// Under the address sanitizer every block comes from malloc, where it can be
+// checked; mappings would hide overruns from it.
+#if defined(__SANITIZE_ADDRESS__)
+#define RUNLABEL_PLAIN_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RUNLABEL_PLAIN_HEAP 1
+#endif
+#endif
+#ifdef RUNLABEL_PLAIN_HEAP
+constexpr std::size_t kLargeBlock = SIZE_MAX;
+#else
+constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
+#endif
+constexpr int kCachedBlocks = 16;
+
+BlockHeader* cached[kCachedBlocks] = {};
+
+void unmap(BlockHeader* header) { munmap(header, header->capacity + sizeof(BlockHeader)); }
+
+// The smallest kept block that can hold bytes, taken out of the cache. A block
+// more than twice the request is left for a request of its own size.
+BlockHeader* take_cached(std::size_t bytes) {
+    int best = -1;
+    for (int i = 0; i < kCachedBlocks; ++i) {
+        if (cached[i] != nullptr && cached[i]->capacity >= bytes &&
+            cached[i]->capacity / 2 <= bytes &&
+            (best < 0 || cached[i]->capacity < cached[best]->capacity))
+            best = i;
+    }
+    if (best < 0) return nullptr;
+    BlockHeader* header = cached[best];
+    cached[best] = nullptr;
+    return header;
+}
+
+// Keeps a freed large block, evicting the smallest kept one when full.
+void keep(BlockHeader* header) {
+    int slot = 0;
+    for (int i = 0; i < kCachedBlocks; ++i) {
+        if (cached[i] == nullptr) {
+            slot = i;
+            break;
+        }
+        if (cached[i]->capacity < cached[slot]->capacity) slot = i;
+    }
+    if (cached[slot] != nullptr) {
+        if (cached[slot]->capacity > header->capacity) return unmap(header);
+        unmap(cached[slot]);
+    }
+    cached[slot] = header;
+}
+
+void* alloc_large(std::size_t bytes, bool zeroed) {
+    if (BlockHeader* header = take_cached(bytes)) {
+        if (zeroed) std::memset(header + 1, 0, bytes);
+        return header + 1;
+    }
+    if (bytes > SIZE_MAX - sizeof(BlockHeader) || !machine_can_back(bytes)) return nullptr;
+    // Fresh mappings are zero already.
+    void* mapping = mmap(nullptr, bytes + sizeof(BlockHeader), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return nullptr;
+    auto* header = static_cast<BlockHeader*>(mapping);
+    header->capacity = bytes;
+    return header + 1;
+}
+
 }  // namespace
 
 void* heap_alloc(std::size_t bytes, bool zeroed) {
+    if (bytes >= kLargeBlock) return alloc_large(bytes, zeroed);
     if (bytes == 0) bytes = 1;  // a zero-size block is still a distinct block
     if (!machine_can_back(bytes)) return nullptr;
-    return zeroed ? std::calloc(1, bytes) : std::malloc(bytes);
+    const std::size_t total = bytes + sizeof(BlockHeader);
+    auto* header = static_cast<BlockHeader*>(zeroed ? std::calloc(1, total) : std::malloc(total));
+    if (header == nullptr) return nullptr;
+    header->capacity = 0;
+    return header + 1;
 }
 
-void heap_free(void* block) { std::free(block); }
+void heap_free(void* block) {
+    if (block == nullptr) return;
+    BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+    if (header->capacity == 0) return std::free(header);
+    keep(header);
+}
