@@ -35,6 +35,7 @@ median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (
 
 echo "runlabel on ${size} x ${size} greymaps in $work_dir: median of ${runs} runs (hyperfine), peak RSS median of 3 (/usr/bin/time)"
 echo "budget = 5 B per pixel + 48 B per run; B/run = (peak - 5 B per pixel) / runs, against 48"
+echo "(B/run is '-' when 5 B per pixel alone covers the peak)"
 printf '%-12s %9s %10s %8s %7s %9s %6s %7s %10s %7s\n' \
     image runs runlabel_ms cat_ms ratio peak_MiB B/px B/run budget_MiB peak/bgt
 pixels=$((size * size))
@@ -64,7 +65,7 @@ for family in "${families[@]}"; do
         -v px="$pixels" 'BEGIN {
         bytes = kib * 1024; budget = 5 * px + 48 * n
         printf "%-12s %9d %10.1f %8.1f %7.2f %9.1f %6.2f %7s %10.1f %7.2f\n", f, n, ours, floor,
-            ours / floor, bytes / 1048576, bytes / px, (n > 0 ? sprintf("%.1f", (bytes - 5 * px) / n) : "-"),
+            ours / floor, bytes / 1048576, bytes / px, (n > 0 && bytes > 5 * px ? sprintf("%.1f", (bytes - 5 * px) / n) : "-"),
             budget / 1048576, bytes / budget
     }'
 done
