@@ -73,11 +73,8 @@ struct alignas(16) BlockHeader {
 #define RUNLABEL_PLAIN_HEAP 1
 #endif
 #endif
-#ifdef RUNLABEL_PLAIN_HEAP
-constexpr std::size_t kLargeBlock = SIZE_MAX;
-#else
+#ifndef RUNLABEL_PLAIN_HEAP
 constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
-#endif
 constexpr int kCachedBlocks = 16;
 
 BlockHeader* cached[kCachedBlocks] = {};
@@ -132,10 +129,14 @@ void* alloc_large(std::size_t bytes, bool zeroed) {
     return header + 1;
 }
 
+#endif
+
 }  // namespace
 
 void* heap_alloc(std::size_t bytes, bool zeroed) {
+#ifndef RUNLABEL_PLAIN_HEAP
     if (bytes >= kLargeBlock) return alloc_large(bytes, zeroed);
+#endif
     if (bytes == 0) bytes = 1;  // a zero-size block is still a distinct block
     if (!machine_can_back(bytes)) return nullptr;
     const std::size_t total = bytes + sizeof(BlockHeader);
@@ -148,6 +149,8 @@ void* heap_alloc(std::size_t bytes, bool zeroed) {
 void heap_free(void* block) {
     if (block == nullptr) return;
     BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
-    if (header->capacity == 0) return std::free(header);
-    keep(header);
+#ifndef RUNLABEL_PLAIN_HEAP
+    if (header->capacity != 0) return keep(header);
+#endif
+    std::free(header);
 }
