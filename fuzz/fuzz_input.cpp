@@ -72,13 +72,11 @@ const char* fuzz_output_file() {
     return output.name.c_str();
 }
 
-bool header_within_cap(const char* file_name, const char* magic) {
-    std::FILE* file = std::fopen(file_name, "rb");
-    if (file == nullptr) std::abort();
+bool header_within_cap(const char* file_name, const NetpbmFormat& format) {
     NetpbmHeader header{};
-    const HeaderStatus status = read_netpbm_header(file, magic, &header);
+    std::FILE* file = open_netpbm(file_name, format, &header);
+    if (file == nullptr) return true;  // refused before any allocation
     std::fclose(file);
-    if (status != HeaderStatus::kOk) return true;  // refused before any allocation
     return header.width <= kMaxSide && header.height <= kMaxSide &&
            uint64_t(header.width) * uint64_t(header.height) <= kMaxPixels;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imagefiles/netpbm_header.h"
+
 // Thrown by the fatal handler that prepare_fuzz_process installs; a target
 // catches it as an expected outcome.
 struct FatalStop {
@@ -21,11 +23,11 @@ void prepare_fuzz_process();
 const char* fuzz_input_file(const uint8_t* data, std::size_t size);
 
 // Caps the images a target decodes so that one input stays fast: false when
-// the header of the named file is valid for magic but declares more than
+// the named file has a valid header of that format but declares more than
 // kMaxSide rows or columns or more than kMaxPixels pixels.
 constexpr int kMaxSide = 1 << 16;
 constexpr uint64_t kMaxPixels = 1 << 16;
-bool header_within_cap(const char* file_name, const char* magic);
+bool header_within_cap(const char* file_name, const NetpbmFormat& format);
 
 // Ends the process with a report the fuzzer records as a crash.
 [[noreturn]] void fuzz_failure(const char* condition, const char* file, int line);

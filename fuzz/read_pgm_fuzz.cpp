@@ -18,7 +18,7 @@ bool same_pixels(const GreyImage& a, const GreyImage& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     prepare_fuzz_process();
     const char* input = fuzz_input_file(data, size);
-    if (!header_within_cap(input, "P5")) return 0;
+    if (!header_within_cap(input, kGreymap)) return 0;
     try {
         GreyImage* image = read_pgm(input);
         if (image == nullptr) return 0;

@@ -27,7 +27,7 @@ std::vector<uint8_t> interleave(const ColorImage& image) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     prepare_fuzz_process();
     const char* input = fuzz_input_file(data, size);
-    if (!header_within_cap(input, "P6")) return 0;
+    if (!header_within_cap(input, kPixmap)) return 0;
     try {
         ColorImage* image = read_ppm(input);
         if (image == nullptr) return 0;

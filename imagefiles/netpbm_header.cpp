@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstddef>
 #include <string_view>
+
+#include "support/support.h"
 
 namespace {
 
@@ -65,8 +68,10 @@ bool separator_follows(std::FILE* file) {
     return is_space(ch) || ch == '#';
 }
 
-}  // namespace
+enum class HeaderStatus { kOk, kWrongMagic, kInvalid };
 
+// Reads magic, width, height and maxval with any whitespace and "#" comments
+// between them, then consumes the one whitespace byte that ends the header.
 HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader* header) {
     char token[kTokenBuffer];
     int length = 0;
@@ -99,6 +104,7 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
     return HeaderStatus::kOk;
 }
 
+// Streams of unknown size always pass; their shortfall shows when read.
 bool raster_fits_file(std::FILE* file, uint64_t raster_bytes) {
     struct stat info {};
     if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return true;
@@ -107,6 +113,32 @@ bool raster_fits_file(std::FILE* file, uint64_t raster_bytes) {
     auto remaining = static_cast<uint64_t>(info.st_size > position ? info.st_size - position : 0);
     return raster_bytes <= remaining;
 }
+
+std::nullptr_t refuse(std::FILE* file, const char* message, const char* name) {
+    std::fclose(file);
+    std::fprintf(stderr, message, name);
+    return nullptr;
+}
+
+}  // namespace
+
+std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, NetpbmHeader* header) {
+    std::FILE* file = std::fopen(file_name, "rb");
+    if (file == nullptr) fatal_error("Input file not found");
+    switch (read_netpbm_header(file, format.magic, header)) {
+        case HeaderStatus::kWrongMagic:
+            return refuse(file, "Input file is not a %s raw image.\n", format.name);
+        case HeaderStatus::kInvalid:
+            return refuse(file, "Input file has an invalid %s header.\n", format.name);
+        case HeaderStatus::kOk:
+            break;
+    }
+    const uint64_t raster = uint64_t(header->width) * uint64_t(header->height) * format.samples;
+    if (!raster_fits_file(file, raster)) return refuse(file, "%s\n", "Input file is truncated.");
+    return file;
+}
+
+void refuse_truncated(std::FILE* file) { refuse(file, "%s\n", "Input file is truncated."); }
 
 bool write_netpbm_header(std::FILE* file, const char* magic, const char* file_name, int width,
                          int height, int maxval) {

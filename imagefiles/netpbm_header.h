@@ -11,15 +11,26 @@ struct NetpbmHeader {
     int32_t maxval;
 };
 
-enum class HeaderStatus { kOk, kWrongMagic, kInvalid };
+// What tells a greymap from a pixmap: its magic, the name its messages use
+// ("PGM", "PPM") and its bytes per pixel.
+struct NetpbmFormat {
+    const char* magic;
+    const char* name;
+    int samples;
+};
+inline constexpr NetpbmFormat kGreymap{"P5", "PGM", 1};
+inline constexpr NetpbmFormat kPixmap{"P6", "PPM", 3};
 
-// Reads magic, width, height and maxval with any whitespace and "#" comments
-// between them, then consumes the one whitespace byte that ends the header.
-HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader* header);
+// Opens file_name and reads its header, leaving the stream at the raster.
+// Stops with "Input file not found" when it cannot be opened. A wrong magic,
+// an invalid header, or a raster longer than the rest of a regular file (so no
+// raster memory is taken for it) is refused: one line on standard error, the
+// file closed, nullptr returned.
+std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, NetpbmHeader* header);
 
-// Refuses a raster that the rest of a regular file cannot hold, before any
-// raster memory is taken. Streams of unknown size always pass.
-bool raster_fits_file(std::FILE* file, uint64_t raster_bytes);
+// Closes the input and says "Input file is truncated."; for a raster that ran
+// out while being read.
+void refuse_truncated(std::FILE* file);
 
 // Writes "%s\n# %s\n%d %d\n%d\n"; line breaks in the file name become blanks
 // so that they cannot end the comment line early. Returns false on a failed write.

@@ -8,30 +8,11 @@
 #include "imagefiles/netpbm_header.h"
 #include "support/support.h"
 
-namespace {
-
-GreyImage* refuse(std::FILE* file, const char* message) {
-    std::fclose(file);
-    std::fprintf(stderr, "%s\n", message);
-    return nullptr;
-}
-
-}  // namespace
-
 GreyImage* read_pgm(const char* file_name) {
-    std::FILE* file = std::fopen(file_name, "rb");
-    if (file == nullptr) fatal_error("Input file not found");
     NetpbmHeader header{};
-    switch (read_netpbm_header(file, "P5", &header)) {
-        case HeaderStatus::kWrongMagic:
-            return refuse(file, "Input file is not a PGM raw image.");
-        case HeaderStatus::kInvalid:
-            return refuse(file, "Input file has an invalid PGM header.");
-        case HeaderStatus::kOk:
-            break;
-    }
+    std::FILE* file = open_netpbm(file_name, kGreymap, &header);
+    if (file == nullptr) return nullptr;
     const uint64_t pixels = uint64_t(header.width) * uint64_t(header.height);
-    if (!raster_fits_file(file, pixels)) return refuse(file, "Input file is truncated.");
 
     auto* image = static_cast<GreyImage*>(heap_alloc(sizeof(GreyImage), false));
     if (image == nullptr) fatal_error("Memory allocation failure");
@@ -42,7 +23,8 @@ GreyImage* read_pgm(const char* file_name) {
     image->pixels = alloc_byte_matrix(header.height, header.width);
     if (pixels > 0 && std::fread(image->pixels[0], 1, pixels, file) != pixels) {
         free_pgm(image);
-        return refuse(file, "Input file is truncated.");
+        refuse_truncated(file);
+        return nullptr;
     }
     std::fclose(file);
     return image;

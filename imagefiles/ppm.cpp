@@ -10,12 +10,6 @@
 
 namespace {
 
-ColorImage* refuse(std::FILE* file, const char* message) {
-    std::fclose(file);
-    std::fprintf(stderr, "%s\n", message);
-    return nullptr;
-}
-
 uint8_t* alloc_row_buffer(int width) {
     auto* buffer = static_cast<uint8_t*>(heap_alloc(std::size_t(width) * 3, false));
     if (buffer == nullptr) fatal_error("Memory allocation failure");
@@ -25,21 +19,11 @@ uint8_t* alloc_row_buffer(int width) {
 }  // namespace
 
 ColorImage* read_ppm(const char* file_name) {
-    std::FILE* file = std::fopen(file_name, "rb");
-    if (file == nullptr) fatal_error("Input file not found");
     NetpbmHeader header{};
-    switch (read_netpbm_header(file, "P6", &header)) {
-        case HeaderStatus::kWrongMagic:
-            return refuse(file, "Input file is not a PPM raw image.");
-        case HeaderStatus::kInvalid:
-            return refuse(file, "Input file has an invalid PPM header.");
-        case HeaderStatus::kOk:
-            break;
-    }
+    std::FILE* file = open_netpbm(file_name, kPixmap, &header);
+    if (file == nullptr) return nullptr;
     const int width = header.width;
     const int height = header.height;
-    if (!raster_fits_file(file, uint64_t(width) * uint64_t(height) * 3))
-        return refuse(file, "Input file is truncated.");
 
     auto* image = static_cast<ColorImage*>(heap_alloc(sizeof(ColorImage), false));
     if (image == nullptr) fatal_error("Memory allocation failure");
@@ -64,7 +48,8 @@ ColorImage* read_ppm(const char* file_name) {
     heap_free(row);
     if (!complete) {
         free_ppm(image);
-        return refuse(file, "Input file is truncated.");
+        refuse_truncated(file);
+        return nullptr;
     }
     std::fclose(file);
     return image;
