@@ -68,6 +68,7 @@ void print_row(std::ostream& out, const std::vector<std::string>& cells) {
         }
         line += ' ';
     }
+    line.erase(line.find_last_not_of(' ') + 1);
     out << line << '\n';
 }
 
