@@ -2,6 +2,10 @@
 // their 32-bit field.
 #pragma once
 
-// Returns run_number + 1, or stops through fatal_error("Too many runs in
-// image") when the next number would leave no room for the N + 1 tables.
+// Returns run_number + count (count >= 0), or stops through fatal_error("Too
+// many runs in image") when the last of those numbers would leave no room for
+// the N + 1 tables.
+int skip_run_numbers(int run_number, int count);
+
+// skip_run_numbers(run_number, 1).
 int next_run_number(int run_number);

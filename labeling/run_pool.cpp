@@ -1,19 +1,32 @@
-// RunNode records come from chunks of a pool rather than one heap call each, so
-// a noisy image does not pay an allocation per run. Every node is still
-// released by its owner; the chunks go back to the heap when the last live
-// node does.
+// RunNode records come from large chunks of a pool rather than one heap call
+// each, so a noisy image does not pay an allocation per run. Every node is
+// still released by its owner; the chunks go back to the heap when the last
+// live node does.
+#include "labeling/run_pool.h"
+
+#include <algorithm>
+#include <cstddef>
+
 #include "labeling/labeling.h"
 #include "support/support.h"
 
 namespace {
 
-constexpr int kChunkNodes = 8192;
+// Chunks grow from 1 MiB to 32 MiB: a small image keeps a small pool, a large
+// one gets few big blocks, which the heap can back with huge pages.
+constexpr std::size_t kFirstChunkBytes = std::size_t(1) << 20;
+constexpr std::size_t kLargestChunkBytes = std::size_t(32) << 20;
 
+// A chunk's nodes follow its header in the same block.
 struct Chunk {
     Chunk* previous;
+    std::size_t bytes;
+    int capacity;
     int used;
-    RunNode nodes[kChunkNodes];
 };
+static_assert(sizeof(Chunk) % alignof(RunNode) == 0);
+
+RunNode* nodes_of(Chunk* chunk) { return reinterpret_cast<RunNode*>(chunk + 1); }
 
 struct Pool {
     Chunk* newest = nullptr;
@@ -23,6 +36,22 @@ struct Pool {
 
 Pool pool;
 
+// The newest chunk, or a new one when it is full.
+Chunk* chunk_with_room() {
+    Chunk* chunk = pool.newest;
+    if (chunk != nullptr && chunk->used < chunk->capacity) return chunk;
+    const std::size_t bytes =
+        chunk == nullptr ? kFirstChunkBytes : std::min(2 * chunk->bytes, kLargestChunkBytes);
+    chunk = static_cast<Chunk*>(heap_alloc(bytes, false));
+    if (chunk == nullptr) fatal_error("Memory allocation failure");
+    chunk->previous = pool.newest;
+    chunk->bytes = bytes;
+    chunk->capacity = static_cast<int>((bytes - sizeof(Chunk)) / sizeof(RunNode));
+    chunk->used = 0;
+    pool.newest = chunk;
+    return chunk;
+}
+
 void release_chunks() {
     while (pool.newest != nullptr) {
         Chunk* previous = pool.newest->previous;
@@ -30,6 +59,7 @@ void release_chunks() {
         pool.newest = previous;
     }
     pool.free_list = nullptr;
+    pool.live = 0;
 }
 
 }  // namespace
@@ -40,17 +70,39 @@ RunNode* alloc_run_node() {
         node = pool.free_list;
         pool.free_list = node->next;
     } else {
-        if (pool.newest == nullptr || pool.newest->used == kChunkNodes) {
-            auto* chunk = static_cast<Chunk*>(heap_alloc(sizeof(Chunk), false));
-            if (chunk == nullptr) fatal_error("Memory allocation failure");
-            chunk->previous = pool.newest;
-            chunk->used = 0;
-            pool.newest = chunk;
-        }
-        node = &pool.newest->nodes[pool.newest->used++];
+        Chunk* chunk = chunk_with_room();
+        node = nodes_of(chunk) + chunk->used++;
     }
     ++pool.live;
     return node;
+}
+
+RunNode* append_run_nodes(RunNode* tail, int row, int first_id, const int32_t* bounds, int count) {
+    if (count == 0) return tail;
+    int k = 0;
+    // Released nodes go first, or a process that keeps some nodes alive
+    // while it encodes image after image would grow the pool without end.
+    for (; k < count && pool.free_list != nullptr; ++k) {
+        RunNode* node = pool.free_list;
+        pool.free_list = node->next;
+        *node = {first_id + k, row, bounds[2 * k], bounds[2 * k + 1] - 1, 0, nullptr};
+        tail->next = node;
+        tail = node;
+    }
+    while (k < count) {
+        Chunk* chunk = chunk_with_room();
+        RunNode* node = nodes_of(chunk) + chunk->used;
+        const int n = std::min(chunk->capacity - chunk->used, count - k);
+        tail->next = node;
+        for (int i = 0; i < n; ++i, ++k) {
+            node[i] = {first_id + k, row, bounds[2 * k], bounds[2 * k + 1] - 1, 0, &node[i + 1]};
+        }
+        chunk->used += n;
+        tail = node + n - 1;
+    }
+    tail->next = nullptr;
+    pool.live += count;
+    return tail;
 }
 
 void free_run_node(RunNode* node) {
@@ -61,6 +113,14 @@ void free_run_node(RunNode* node) {
 }
 
 void free_run_list(RunNode* list) {
+    // The usual list is every live node: then the chunks go back whole,
+    // without writing a free-list link into each node first.
+    long long length = 0;
+    for (const RunNode* node = list; node != nullptr; node = node->next) ++length;
+    if (length == pool.live) {
+        release_chunks();
+        return;
+    }
     while (list != nullptr) {
         RunNode* next = list->next;
         free_run_node(list);
