@@ -1,11 +1,21 @@
 // Two-pass run labeling. The top-down pass hands labels down between touching
-// runs of neighbouring rows and records equivalences; the bottom-up pass hands
-// each class's representative back up; renumbering then makes the labels
-// consecutive from the start label in raster order of each region's first run.
+// runs of neighbouring rows and records equivalences; every run's label then
+// names a member of its region's class. The pass back up and the renumbering
+// become one numbering of the classes, start_label upwards in raster order of
+// each class's first run, read off by every run.
+//
+// The passes walk the run list itself; a run's label lives in its RunNode.
+// Only the row above the current one is copied out, into small arrays, so the
+// tables grow with the number of labels, not with the image.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "labeling/label_tables.h"
 #include "labeling/labeling.h"
@@ -13,172 +23,248 @@
 
 namespace {
 
-// RunTable columns.
-constexpr int kRow = 0;
-constexpr int kSCol = 1;
-constexpr int kECol = 2;
-constexpr int kPlbl = 3;
-constexpr int kRunColumns = 4;
-
-inline int32_t* run_entry(int32_t* runs, int n) {
-    return runs + kRunColumns * static_cast<std::ptrdiff_t>(n);
+// Choices that follow no pattern on textured images are made with masks, not
+// jumps: a mispredicted jump costs more than computing both sides. (Compilers
+// turn a plain ?: into a jump when they guess it predictable.)
+inline int choose(bool condition, int if_true, int if_false) {
+    return if_false ^ ((if_true ^ if_false) & -static_cast<int>(condition));
 }
 
-// Pairs runs first..last of one row with runs nfirst..nlast of a neighbouring
-// row in a single left-to-right walk and calls touch(p, q) for every pair that
-// touches. Two runs touch unless one ends left of the other's start minus the
-// slack: 0 asks for a shared column, 1 also accepts a diagonal contact.
+// The label run p takes once it can touch nothing further right in the row
+// above: a new one when it touched nothing there (label 0), else the
+// representative of its class as it stands, or the label itself while it is
+// unclassed. Entry 0 of the table stays unclassed, so label 0 finds rep 0.
+inline int settled(int label, int32_t* eq, int next_label) {
+    const int rep = eq_entry(eq, label)[kLbl];
+    const int known = choose(rep != 0, rep, label);
+    return choose(known != 0, known, next_label);
+}
+
+// Labels from `from` up get LBL 0 (unclassed) a block at a time, ahead of
+// being handed out; returns the end of the block. Labels run from 1 to
+// last_label, with one spare entry after: a list longer than its run count
+// would outgrow the tables.
+int unclass_ahead(int32_t* eq, int from, int last_label) {
+    if (from > last_label + 1) fatal_error("Run count does not match the run list");
+    const int end = from + std::min(4096, last_label + 2 - from);
+    for (int x = from; x < end; ++x) eq_entry(eq, x)[kLbl] = 0;
+    return end;
+}
+
+// One row's runs as the next row sees them: columns and settled labels in
+// small arrays, followed by kWindow sentinel runs that lie right of every
+// column, so that a window of kWindow runs can always be read.
+constexpr int kWindow = 4;
+
+struct RowRuns {
+    int32_t* scol = nullptr;
+    int32_t* ecol = nullptr;
+    int32_t* label = nullptr;
+    int count = 0;
+    int capacity = 0;  // runs, not counting the sentinels
+    int row = -2;
+};
+
+void grow(RowRuns& runs) {
+    const int capacity = runs.capacity >= INT_MAX / 2 - kWindow ? INT_MAX - kWindow
+                                                                : std::max(1024, 2 * runs.capacity);
+    const std::size_t n = static_cast<std::size_t>(capacity) + kWindow;
+    auto* block = static_cast<int32_t*>(heap_alloc(3 * n * sizeof(int32_t), false));
+    if (block == nullptr) fatal_error("Memory allocation failure");
+    std::copy(runs.scol, runs.scol + runs.count, block);
+    std::copy(runs.ecol, runs.ecol + runs.count, block + n);
+    std::copy(runs.label, runs.label + runs.count, block + 2 * n);
+    heap_free(runs.scol);
+    runs.scol = block;
+    runs.ecol = block + n;
+    runs.label = block + 2 * n;
+    runs.capacity = capacity;
+}
+
+// Writes the sentinels after the row's runs.
+void seal(RowRuns& runs) {
+    for (int k = runs.count; k < runs.count + kWindow; ++k) {
+        runs.scol[k] = INT_MAX;
+        runs.ecol[k] = INT_MAX;
+        runs.label[k] = 0;
+    }
+}
+
+// Bits 0..3 of the result say which of the kWindow runs from q hold: one
+// ending left of `start` (before), one starting left of or at `end` (reach).
+// Both sets are prefixes, as a row's runs are ordered and apart.
+struct Window {
+    unsigned before;
+    unsigned reach;
+};
+
+inline Window window(const RowRuns& above, int q, int start, int end) {
+#if defined(__SSE2__)
+    const __m128i scol = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above.scol + q));
+    const __m128i ecol = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above.ecol + q));
+    const __m128i before = _mm_cmplt_epi32(ecol, _mm_set1_epi32(start));
+    const __m128i beyond = _mm_cmpgt_epi32(scol, _mm_set1_epi32(end));
+    return {static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(before))),
+            static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(beyond))) ^ 0xFu};
+#else
+    Window w{0, 0};
+    for (int k = 0; k < kWindow; ++k) {
+        w.before |= static_cast<unsigned>(above.ecol[q + k] < start) << k;
+        w.reach |= static_cast<unsigned>(above.scol[q + k] <= end) << k;
+    }
+    return w;
+#endif
+}
+
+// Length of the run of set bits from bit 0 of a window mask.
+inline int leading_set(unsigned mask) { return std::countr_one(mask); }
+
+// Top-down pass. A run p of the current row touches a run q of the row above
+// unless one ends left of the other's start minus the slack (0 asks for a
+// shared column, 1 also accepts a diagonal contact). p takes the label of the
+// first q it touches and merges the classes of the others; the q that p
+// touches are consecutive, from the first that does not end left of p.
+// Returns the number of provisional labels handed out.
 //
 //   p:  ####              p:  ####
 //   q:     ####  both     q:      ####  slack 1 only
-template <int kSlack, typename Touch>
-void walk_touching(int32_t* runs, int first, int last, int nfirst, int nlast, Touch touch) {
-    if (first == 0 || nfirst == 0) return;
-    int p = first;
-    int q = nfirst;
-    for (;;) {
-        const int32_t* run_p = run_entry(runs, p);
-        const int32_t* run_q = run_entry(runs, q);
-        const int end_p = run_p[kECol];
-        const int end_q = run_q[kECol];
-        if (end_p < run_q[kSCol] - kSlack) {
-            ++p;
-        } else if (end_q < run_p[kSCol] - kSlack) {
-            ++q;
-        } else {
-            touch(p, q);
-            // The run that ends first can touch nothing further right.
-            if (end_q <= end_p) ++q;
-            if (end_p <= end_q) ++p;
-        }
-        if (p > last || q > nlast) return;
-    }
-}
-
-// Top-down pass: each run inherits the label of the first touching run above
-// or a new one, and labels of touching runs are merged into one class. Returns
-// the next unused provisional label.
+//
+// The row above is looked at kWindow runs at a time with one vector compare,
+// so that a run on a textured image costs few jumps that follow no pattern.
 template <int kSlack>
-int hand_labels_down(int32_t* runs, int32_t* eq, int32_t* class_head, RowIndex row_index,
-                     int rows) {
-    auto take_or_merge = [runs, eq, class_head](int p, int q) {
-        int32_t& mine = run_entry(runs, p)[kPlbl];
-        const int above = run_entry(runs, q)[kPlbl];
-        if (mine == 0) {
-            mine = above;
-        } else if (mine != above) {
-            merge_class_lists(mine, above, eq, class_head);
-        }
-    };
+int hand_labels_down(RunNode* list, int32_t* eq, int32_t* class_head, int last_label) {
     int next_label = 1;
-    for (int r = 0; r < rows; ++r) {
-        const int first = row_index[r][0];
-        const int last = row_index[r][1];
-        if (first == 0) continue;
-        if (r > 0) {
-            walk_touching<kSlack>(runs, first, last, row_index[r - 1][0], row_index[r - 1][1],
-                                  take_or_merge);
+    int unclassed_end = unclass_ahead(eq, next_label, last_label);
+    RowRuns rows[2];
+    RowRuns* above = &rows[0];
+    RowRuns* cur = &rows[1];
+    grow(rows[0]);
+    grow(rows[1]);
+    seal(*above);
+    RunNode* p = list;
+    while (p != nullptr) {
+        const int row = p->row;
+        if (above->row != row - 1) {
+            above->count = 0;
+            seal(*above);
         }
-        for (int p = first; p <= last; ++p) {
-            int32_t& label = run_entry(runs, p)[kPlbl];
-            if (label == 0) {
-                label = next_label++;
-            } else if (const int rep = eq_entry(eq, label)[kLbl]; rep != 0) {
-                label = rep;
+        cur->row = row;
+        int n = 0;
+        int q = 0;
+        for (; p != nullptr && p->row == row; p = p->next) {
+            const int start = p->scol - kSlack;
+            const int end = p->ecol + kSlack;
+            Window w = window(*above, q, start, end);
+            while (w.before == 0xFu) {
+                q += kWindow;
+                w = window(*above, q, start, end);
             }
+            q += leading_set(w.before);
+            w = window(*above, q, start, end);
+            int touching = leading_set(w.reach);
+            // Four or more: count on run by run, up to the sentinels at worst.
+            if (touching == kWindow) {
+                while (above->scol[q + touching] <= end) ++touching;
+            }
+            const int label = above->label[q] & -static_cast<int>(touching != 0);
+            for (int k = 1; k < touching; ++k) {
+                const int other = above->label[q + k];
+                if (other != label) merge_class_lists(label, other, eq, class_head);
+            }
+            const int settled_label = settled(label, eq, next_label);
+            next_label += static_cast<int>(label == 0);
+            if (next_label == unclassed_end) {
+                unclassed_end = unclass_ahead(eq, next_label, last_label);
+            }
+            p->label = settled_label;
+            if (n == cur->capacity) {
+                cur->count = n;
+                grow(*cur);
+            }
+            cur->scol[n] = p->scol;
+            cur->ecol[n] = p->ecol;
+            cur->label[n] = settled_label;
+            ++n;
         }
+        cur->count = n;
+        seal(*cur);
+        std::swap(above, cur);
     }
-    return next_label;
+    heap_free(rows[0].scol);
+    heap_free(rows[1].scol);
+    return next_label - 1;
 }
 
-// Bottom-up pass: runs take the label of touching runs below, so a run labelled
-// before its class grew ends with the class's representative.
-template <int kSlack>
-void hand_labels_up(int32_t* runs, int32_t* eq, RowIndex row_index, int rows) {
-    auto take_below = [runs, eq](int p, int q) {
-        int32_t& mine = run_entry(runs, p)[kPlbl];
-        const int below = run_entry(runs, q)[kPlbl];
-        if (mine != below) {
-            eq_entry(eq, mine)[kLbl] = below;
-            mine = below;
-        }
-    };
-    for (int r = rows - 1; r >= 0; --r) {
-        const int first = row_index[r][0];
-        const int last = row_index[r][1];
-        if (first == 0) continue;
-        if (r + 1 < rows) {
-            walk_touching<kSlack>(runs, first, last, row_index[r + 1][0], row_index[r + 1][1],
-                                  take_below);
-        }
-        for (int p = first; p <= last; ++p) {
-            int32_t& label = run_entry(runs, p)[kPlbl];
-            if (const int rep = eq_entry(eq, label)[kLbl]; rep != 0) label = rep;
-        }
-    }
-}
-
-// Gives each class its final label, start_label upwards in the order of the
-// class's first run, and writes it into the list. Returns the region count.
-int renumber(RunNode* list, int32_t* runs, int run_count, int provisional, int start_label) {
-    // Provisional label x keeps its final label in entry x - 1; 0 means none yet.
-    int32_t* final_of = alloc_int_vector(provisional);
-    std::fill(final_of, final_of + provisional, 0);
+// After the top-down pass a class never changes again, and every label's LBL
+// is its class representative (the representative's own LBL names itself), or
+// 0 for a label that was never merged. Handing labels back up would leave each
+// run with exactly that representative, so the runs look it up instead.
+//
+// Regions are numbered in raster order of their first run. A region's first
+// run got a new label, and new labels were handed out in raster order, so
+// that is the order of each class's smallest label: one pass over the labels
+// numbers the classes, storing each label's final label, negated, in its LBL
+// (a class is numbered through its representative's LBL when its smallest
+// label is met). One pass over the runs then reads them off.
+int number_regions(RunNode* list, int32_t* eq, int labels, int start_label) {
     int next_final = start_label;
-    for (int n = 1; n <= run_count; ++n) {
-        int32_t& final_label = final_of[run_entry(runs, n)[kPlbl] - 1];
-        if (final_label == 0) final_label = next_final++;
+    for (int x = 1; x <= labels; ++x) {
+        int32_t& own = eq_entry(eq, x)[kLbl];
+        const int rep = own;
+        if (rep < 0) continue;  // a representative numbered through a smaller member
+        if (rep == 0 || rep == x) {
+            own = -next_final++;
+            continue;
+        }
+        int32_t& class_mark = eq_entry(eq, rep)[kLbl];
+        if (class_mark > 0) class_mark = -next_final++;
+        own = class_mark;
     }
     for (RunNode* node = list; node != nullptr; node = node->next) {
-        node->label = final_of[run_entry(runs, node->run_id)[kPlbl] - 1];
+        node->label = -eq_entry(eq, node->label)[kLbl];
     }
-    free_int_vector(final_of, provisional);
     return next_final - start_label;
 }
 
 template <int kSlack>
-RunNode* label_runs(RunNode* list, RowIndex row_index, int run_count, int rows, int start_label,
-                    int* region_count) {
+RunNode* label_runs(RunNode* list, int run_count, int start_label, int* region_count) {
+    if (run_count < 0) fatal_error("Run count does not match the run list");
     // 0 marks a class not numbered yet and the last label must fit an int.
     if (start_label < 1 || start_label > INT_MAX - run_count) {
         fatal_error("Start label out of range");
     }
-    const int entries = run_count + 1;
-    int32_t* class_head = alloc_int_vector(entries);
-    std::fill(class_head, class_head + entries, 0);
-    int32_t** run_table = alloc_int_matrix(entries, kRunColumns);
-    int32_t* runs = run_table[0];
-
-    int last_id = 1;
-    for (const RunNode* node = list; node != nullptr; node = node->next) {
-        int32_t* run = run_entry(runs, node->run_id);
-        run[kRow] = node->row;
-        run[kSCol] = node->scol;
-        run[kECol] = node->ecol;
-        last_id = node->run_id;
+    // The run_id of the last run, which is N for a list that image_to_runs
+    // made; 1 when there are none.
+    std::printf("Run ID %d \n", run_count > 0 ? run_count : 1);
+    if (list == nullptr) {
+        *region_count = 0;
+        return list;
     }
-    std::printf("Run ID %d \n", last_id);
+    // One block holds the EqTable (LBL, Next per label) and ClassHead, both
+    // indexed by label, with one entry beyond the last label for the label
+    // that is never handed out. Entries are set as labels are handed out and
+    // classes formed, so pages past the last label are never touched.
+    const std::size_t entries = static_cast<std::size_t>(run_count) + 2;
+    auto* tables = static_cast<int32_t*>(heap_alloc(3 * entries * sizeof(int32_t), false));
+    if (tables == nullptr) fatal_error("Memory allocation failure");
+    int32_t* eq = tables;
+    int32_t* class_head = tables + 2 * entries;
+    eq_entry(eq, 0)[kLbl] = 0;
 
-    int32_t** eq_table = alloc_int_matrix(entries, 2);
-    int32_t* eq = eq_table[0];
-    const int provisional = hand_labels_down<kSlack>(runs, eq, class_head, row_index, rows);
-    hand_labels_up<kSlack>(runs, eq, row_index, rows);
-    *region_count = renumber(list, runs, run_count, provisional, start_label);
-
-    free_int_vector(class_head, entries);
-    free_int_matrix(eq_table, entries, 2);
-    free_int_matrix(run_table, entries, kRunColumns);
+    const int labels = hand_labels_down<kSlack>(list, eq, class_head, run_count);
+    *region_count = number_regions(list, eq, labels, start_label);
+    heap_free(tables);
     return list;
 }
 
 }  // namespace
 
-RunNode* label_runs_4(RunNode* runs, RowIndex row_index, int run_count, int rows, int start_label,
-                      int* region_count) {
-    return label_runs<0>(runs, row_index, run_count, rows, start_label, region_count);
+RunNode* label_runs_4(RunNode* runs, RowIndex /*row_index*/, int run_count, int /*rows*/,
+                      int start_label, int* region_count) {
+    return label_runs<0>(runs, run_count, start_label, region_count);
 }
 
-RunNode* label_runs_8(RunNode* runs, RowIndex row_index, int run_count, int rows, int start_label,
-                      int* region_count) {
-    return label_runs<1>(runs, row_index, run_count, rows, start_label, region_count);
+RunNode* label_runs_8(RunNode* runs, RowIndex /*row_index*/, int run_count, int /*rows*/,
+                      int start_label, int* region_count) {
+    return label_runs<1>(runs, run_count, start_label, region_count);
 }
