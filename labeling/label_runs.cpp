@@ -30,6 +30,14 @@ inline int choose(bool condition, int if_true, int if_false) {
     return if_false ^ ((if_true ^ if_false) & -static_cast<int>(condition));
 }
 
+// Nodes made together lie side by side. A walk that does much work per node
+// outruns the hardware's own read-ahead, so it asks for the nodes a kilobyte
+// ahead itself (a hint only: an address past the list is never read).
+inline void prefetch_ahead(const RunNode* node) {
+    const std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(node) + 1024;
+    __builtin_prefetch(reinterpret_cast<const void*>(ahead));
+}
+
 // The label run p takes once it can touch nothing further right in the row
 // above: a new one when it touched nothing there (label 0), else the
 // representative of its class as it stands, or the label itself while it is
@@ -152,6 +160,7 @@ int hand_labels_down(RunNode* list, int32_t* eq, int32_t* class_head, int last_l
         int n = 0;
         int q = 0;
         for (; p != nullptr && p->row == row; p = p->next) {
+            prefetch_ahead(p);
             const int start = p->scol - kSlack;
             const int end = p->ecol + kSlack;
             Window w = window(*above, q, start, end);
@@ -221,6 +230,7 @@ int number_regions(RunNode* list, int32_t* eq, int labels, int start_label) {
         own = class_mark;
     }
     for (RunNode* node = list; node != nullptr; node = node->next) {
+        prefetch_ahead(node);
         node->label = -eq_entry(eq, node->label)[kLbl];
     }
     return next_final - start_label;
