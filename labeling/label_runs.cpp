@@ -38,16 +38,6 @@ inline void prefetch_ahead(const RunNode* node) {
     __builtin_prefetch(reinterpret_cast<const void*>(ahead));
 }
 
-// The label run p takes once it can touch nothing further right in the row
-// above: a new one when it touched nothing there (label 0), else the
-// representative of its class as it stands, or the label itself while it is
-// unclassed. Entry 0 of the table stays unclassed, so label 0 finds rep 0.
-inline int settled(int label, int32_t* eq, int next_label) {
-    const int rep = eq_entry(eq, label)[kLbl];
-    const int known = choose(rep != 0, rep, label);
-    return choose(known != 0, known, next_label);
-}
-
 // Labels from `from` up get LBL 0 (unclassed) a block at a time, ahead of
 // being handed out; returns the end of the block. Labels run from 1 to
 // last_label, with one spare entry after: a list longer than its run count
@@ -59,7 +49,7 @@ int unclass_ahead(int32_t* eq, int from, int last_label) {
     return end;
 }
 
-// One row's runs as the next row sees them: columns and settled labels in
+// One row's runs as the next row sees them: columns and labels in
 // small arrays, followed by kWindow sentinel runs that lie right of every
 // column, so that a window of kWindow runs can always be read.
 constexpr int kWindow = 4;
@@ -175,24 +165,31 @@ int hand_labels_down(RunNode* list, int32_t* eq, int32_t* class_head, int last_l
             if (touching == kWindow) {
                 while (above->scol[q + touching] <= end) ++touching;
             }
+            // A run keeps the label it was handed: a member of its class
+            // serves as well as the representative, as merging and numbering
+            // go by representatives. Looking the representative up here would
+            // cost every run a lookup that only merges need.
             const int label = above->label[q] & -static_cast<int>(touching != 0);
             for (int k = 1; k < touching; ++k) {
                 const int other = above->label[q + k];
-                if (other != label) merge_class_lists(label, other, eq, class_head);
+                const int rep = eq_entry(eq, label)[kLbl];
+                if (other != label && (rep == 0 || rep != eq_entry(eq, other)[kLbl])) {
+                    merge_class_lists(label, other, eq, class_head);
+                }
             }
-            const int settled_label = settled(label, eq, next_label);
+            const int own = choose(label != 0, label, next_label);
             next_label += static_cast<int>(label == 0);
             if (next_label == unclassed_end) {
                 unclassed_end = unclass_ahead(eq, next_label, last_label);
             }
-            p->label = settled_label;
+            p->label = own;
             if (n == cur->capacity) {
                 cur->count = n;
                 grow(*cur);
             }
             cur->scol[n] = p->scol;
             cur->ecol[n] = p->ecol;
-            cur->label[n] = settled_label;
+            cur->label[n] = own;
             ++n;
         }
         cur->count = n;
@@ -259,7 +256,6 @@ RunNode* label_runs(RunNode* list, int run_count, int start_label, int* region_c
     if (tables == nullptr) fatal_error("Memory allocation failure");
     int32_t* eq = tables;
     int32_t* class_head = tables + 2 * entries;
-    eq_entry(eq, 0)[kLbl] = 0;
 
     const int labels = hand_labels_down<kSlack>(list, eq, class_head, run_count);
     *region_count = number_regions(list, eq, labels, start_label);
