@@ -1,7 +1,8 @@
 // Internal to the labeling engine: the flat view of the equivalence table that
 // the labeling passes and merge_classes share, and the tally of merge work.
-// Tables come from alloc_int_matrix, whose rows share one block, so row x of an
-// EqTable starts at &eq_table[0][0] + 2 * x.
+// An EqTable from alloc_int_matrix keeps its rows in one block, so row x starts
+// at &eq_table[0][0] + 2 * x; the labeling passes lay out their own table the
+// same way in a block of their own.
 #pragma once
 
 #include <cstddef>

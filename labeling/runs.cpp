@@ -82,10 +82,10 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
             before = fg >> (kWord - 1);
             // Four edges per round: the count per word follows no pattern, so
             // fewer rounds mean fewer jumps to mispredict. A step past the
-            // last edge stores into bounds[filled] without counting it.
+            // last edge stores c into bounds[filled] without counting it.
             while (edges != 0) {
                 for (int k = 0; k < 4; ++k) {
-                    bounds[filled] = c + std::countr_zero(edges);
+                    bounds[filled] = c + (std::countr_zero(edges) & (kWord - 1));
                     filled += static_cast<int>(edges != 0);
                     edges &= edges - 1;
                 }
