@@ -120,4 +120,35 @@ TEST(LabelRunsRandom, MatchesFloodFillLabelForLabel) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), expected_lines);
 }
 
+// Rows of thousands of columns hold more runs than the labeling first keeps
+// room for per row, and long runs under many short ones touch more runs above
+// than one comparison covers.
+TEST(LabelRunsRandom, WideRowsMatchFloodFill) {
+    std::mt19937 rng(0x31de);
+    for (int image_no = 0; image_no < 16; ++image_no) {
+        Picture pic;
+        pic.rows = 2 + image_no % 5;
+        pic.cols = 3000 + static_cast<int>(rng() % 4000);
+        const double density = 0.2 + 0.15 * (image_no % 5);
+        std::bernoulli_distribution on(density);
+        for (int r = 0; r < pic.rows; ++r) {
+            for (int c = 0; c < pic.cols; ++c) {
+                // Every third row has long stretches under the noise above it.
+                const bool stretch = r % 3 == 2 && (c / 40) % 2 == 0;
+                pic.pixels.push_back(stretch || on(rng) ? 1 : 0);
+            }
+        }
+        for (int connectivity : {4, 8}) {
+            int regions = 0;
+            const Picture expected = flood_fill(pic, connectivity, 1, &regions);
+            testing::internal::CaptureStdout();
+            const Labelling got = label_picture(pic, connectivity);
+            testing::internal::GetCapturedStdout();
+            ASSERT_EQ(got.regions, regions) << "image " << image_no << ", " << connectivity;
+            ASSERT_EQ(got.labels.pixels, expected.pixels)
+                << "image " << image_no << ", " << connectivity;
+        }
+    }
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // raster order, the RowIndex, and the guard on the run counter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 #include <vector>
@@ -108,6 +109,62 @@ TEST(ImageToRuns, MatchesPixelReferenceOnRandomRows) {
         ASSERT_EQ(got.runs, want.runs) << "trial " << trial;
         ASSERT_EQ(got.index, want.index) << "trial " << trial;
     }
+}
+
+// Rows of thousands of columns: many words per row, more runs in a row than
+// the encoder gathers at once (with a run open across the batch), and more
+// nodes than the pool's first chunk holds.
+TEST(ImageToRuns, MatchesPixelReferenceOnWideRows) {
+    std::mt19937 rng(99);
+    for (int trial = 0; trial < 12; ++trial) {
+        const int rows = trial == 0 ? 12 : 1 + trial % 4;
+        const int cols = 2000 + static_cast<int>(rng() % 4000);
+        std::vector<std::vector<int16_t>> pixels(rows, std::vector<int16_t>(cols, 0));
+        for (auto& row : pixels) {
+            for (int c = 0; c < cols; ++c) {
+                // Alternating pixels give a run per two columns; the rest is noise
+                // with stretches of foreground longer than a word.
+                const bool on = trial % 3 == 0 ? c % 2 == 0 : (c / 100) % 3 == 0 || rng() % 2 == 0;
+                row[c] = on ? 1 : 0;
+            }
+        }
+        Encoded got = encode(pixels, cols);
+        Encoded want = reference(pixels, cols);
+        ASSERT_EQ(got.runs, want.runs) << "trial " << trial;
+        ASSERT_EQ(got.index, want.index) << "trial " << trial;
+    }
+}
+
+// Nodes released while others stay alive are handed out again by the encoder
+// before fresh ones, so a process that keeps a list does not grow the pool
+// with every image it encodes.
+TEST(RunPool, EncoderTakesReleasedNodesFirst) {
+    const auto pixels = from_strings({"#.#.#.#.#.", "##..##..##"});
+    RowIndex index = alloc_int_matrix(2, 2);
+    int count = 0;
+    RunNode* alive = alloc_run_node();  // keeps the pool from emptying
+    std::vector<RunNode*> released;
+    for (int i = 0; i < 4; ++i) released.push_back(alloc_run_node());
+    for (RunNode* node : released) free_run_node(node);
+    int16_t** binary = alloc_short_matrix(2, 10);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 10; ++c) binary[r][c] = pixels[r][c];
+    RunNode* list = image_to_runs(binary, 2, 10, index, &count);
+    ASSERT_EQ(count, 8);
+    std::vector<RunNode*> nodes;
+    std::vector<Span> spans;
+    for (RunNode* n = list; n != nullptr; n = n->next) {
+        nodes.push_back(n);
+        spans.push_back({n->row, n->scol, n->ecol});
+    }
+    EXPECT_EQ(spans, encode(pixels, 10).runs);
+    for (RunNode* node : released) {
+        EXPECT_NE(std::find(nodes.begin(), nodes.end(), node), nodes.end());
+    }
+    free_run_list(list);
+    free_run_node(alive);
+    free_short_matrix(binary, 2, 10);
+    free_int_matrix(index, 2, 2);
 }
 
 TEST(RunPool, NodesFreedOutOfOrderAreReused) {
