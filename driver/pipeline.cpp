@@ -43,7 +43,8 @@ int run_command_line(int argc, char** argv) {
     runs = label_runs_4(runs, row_index, run_count, rows, 1, &region_count);
     const std::time_t t2 = std::time(nullptr);
 
-    paint_low_bytes(runs, *image);
+    // Straight into the greymap: the bytes the 16-bit label image would give.
+    paint_label_bytes(runs, image->pixels, rows, image->width);
     std::printf("Total %d regions\n", region_count);
     write_pgm(output_name, image);
 

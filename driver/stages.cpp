@@ -1,13 +1,12 @@
 // A 4096 x 4096 image would need 32 MB for each of a 16-bit binary image and a
 // 16-bit label image, and first-touch page faults on fresh memory cost more
 // than the labeling itself. The encoder therefore widens a small band of rows
-// at a time into one reused buffer, and the labels are painted straight into
-// the greymap, so the only full-size block is the greymap the reader made.
+// at a time into one reused buffer (and the driver paints the labels straight
+// into the greymap), so the only full-size block is the one the reader made.
 #include "driver/stages.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "support/support.h"
 
@@ -50,19 +49,4 @@ RunNode* encode_greymap(const GreyImage& image, RowIndex row_index, int* run_cou
     free_short_matrix(binary, band, cols);
     *run_count = total;
     return head.next;
-}
-
-void paint_low_bytes(const RunNode* runs, GreyImage& image) {
-    const RunNode* node = runs;
-    for (int r = 0; r < image.height; ++r) {
-        uint8_t* px = image.pixels[r];
-        int c = 0;
-        for (; node != nullptr && node->row == r; node = node->next) {
-            std::memset(px + c, 0, node->scol - c);
-            std::memset(px + node->scol, static_cast<uint8_t>(node->label),
-                        node->ecol - node->scol + 1);
-            c = node->ecol + 1;
-        }
-        std::memset(px + c, 0, image.width - c);
-    }
 }

@@ -57,6 +57,12 @@ RunNode* label_runs_8(RunNode* runs, RowIndex row_index, int run_count, int rows
 // 16-bit matrix; the caller releases it with free_short_matrix.
 int16_t** runs_to_label_image(const RunNode* runs, int rows, int cols);
 
+// Paints the same picture's low 8 bits into an existing rows x cols byte
+// matrix from alloc_byte_matrix (a greymap's pixels), 0 where no run lies:
+// the bytes a caller would get by narrowing runs_to_label_image, without the
+// 16-bit image.
+void paint_label_bytes(const RunNode* runs, uint8_t** pixels, int rows, int cols);
+
 // Tab-separated diagnostic listing of count run-table rows (Row, SCol, ECol,
 // PLBL) beside count equivalence-table rows (LBL, Next) on standard output.
 void print_run_tables(int32_t* const* run_rows, int32_t* const* eq_rows, int count);

@@ -62,7 +62,7 @@ TEST_P(Stages, MatchWholeImageEncodingAndPainting) {
     label_runs_4(got, got_index, got_count, rows, 1, &regions);
     testing::internal::GetCapturedStdout();
     int16_t** labels = runs_to_label_image(got, rows, cols);
-    paint_low_bytes(got, *image);
+    paint_label_bytes(got, image->pixels, rows, cols);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c)
             ASSERT_EQ(image->pixels[r][c], static_cast<uint8_t>(labels[r][c])) << r << "," << c;
