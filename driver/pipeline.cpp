@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "driver/driver.h"
-#include "driver/stages.h"
 #include "imagefiles/imagefiles.h"
 #include "labeling/labeling.h"
 #include "support/support.h"
@@ -36,7 +35,9 @@ int run_command_line(int argc, char** argv) {
 
     RowIndex row_index = alloc_int_matrix(rows, 2);
     int run_count = 0;
-    RunNode* runs = encode_greymap(*image, row_index, &run_count);
+    // Straight from the greymap: a full-size 16-bit copy of it would cost more
+    // in fresh pages than the encoding itself.
+    RunNode* runs = greymap_to_runs(image->pixels, rows, image->width, row_index, &run_count);
     const std::time_t t1 = std::time(nullptr);
 
     int region_count = 0;

@@ -40,6 +40,10 @@ void free_run_list(RunNode* list);
 // overflow its 32-bit field.
 RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index, int* run_count);
 
+// The same encoding read straight from a byte matrix (a greymap's pixels),
+// for callers that would otherwise widen the whole image to 16 bits first.
+RunNode* greymap_to_runs(uint8_t** pixels, int rows, int cols, RowIndex row_index, int* run_count);
+
 // Puts provisional labels a and b (different, both >= 1) into one class. The
 // smaller class is absorbed into the larger; on a tie b's class joins a's.
 void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head);

@@ -6,6 +6,3 @@
 // many runs in image") when the last of those numbers would leave no room for
 // the N + 1 tables.
 int skip_run_numbers(int run_number, int count);
-
-// skip_run_numbers(run_number, 1).
-int next_run_number(int run_number);

@@ -21,24 +21,27 @@ int skip_run_numbers(int run_number, int count) {
     return run_number + count;
 }
 
-int next_run_number(int run_number) { return skip_run_numbers(run_number, 1); }
-
 namespace {
 
 constexpr int kWord = 64;
 
 // Bit i is set when pixel i (i < n, n <= 64) is foreground.
-uint64_t foreground_bits(const int16_t* px, int n) {
+template <typename Pixel>
+uint64_t foreground_bits(const Pixel* px, int n) {
     uint64_t bits = 0;
     int i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
-        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + i));
-        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + i + 8));
-        // Packing the two 16-bit comparisons to bytes gives one bit per pixel.
-        const __m128i background =
-            _mm_packs_epi16(_mm_cmpeq_epi16(low, zero), _mm_cmpeq_epi16(high, zero));
+        const auto* at = reinterpret_cast<const __m128i*>(px + i);
+        __m128i background;
+        if constexpr (sizeof(Pixel) == 1) {
+            background = _mm_cmpeq_epi8(_mm_loadu_si128(at), zero);
+        } else {
+            // Packing the two 16-bit comparisons to bytes gives one bit per pixel.
+            background = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(at), zero),
+                                         _mm_cmpeq_epi16(_mm_loadu_si128(at + 1), zero));
+        }
         const auto set = static_cast<uint32_t>(_mm_movemask_epi8(background)) ^ 0xFFFFu;
         bits |= static_cast<uint64_t>(set) << i;
     }
@@ -52,9 +55,9 @@ uint64_t foreground_bits(const int16_t* px, int n) {
 constexpr int kBatch = 256;
 constexpr int kBoundsSlots = 2 * kBatch + kWord + 1;
 
-}  // namespace
-
-RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index, int* run_count) {
+// The one encoder behind both pixel widths.
+template <typename Pixel>
+RunNode* encode_runs(Pixel* const* image, int rows, int cols, RowIndex row_index, int* run_count) {
     RunNode head{};
     RunNode* tail = &head;
     int next_run = 1;
@@ -69,7 +72,7 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
         return filled % 2;
     };
     for (int r = 0; r < rows; ++r) {
-        const int16_t* px = binary[r];
+        const Pixel* px = image[r];
         const int first = next_run;
         int filled = 0;
         uint64_t before = 0;  // 1 when the pixel left of the word is foreground
@@ -99,4 +102,14 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
     }
     *run_count = next_run - 1;
     return head.next;
+}
+
+}  // namespace
+
+RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index, int* run_count) {
+    return encode_runs(binary, rows, cols, row_index, run_count);
+}
+
+RunNode* greymap_to_runs(uint8_t** pixels, int rows, int cols, RowIndex row_index, int* run_count) {
+    return encode_runs(pixels, rows, cols, row_index, run_count);
 }

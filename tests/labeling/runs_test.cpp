@@ -178,8 +178,8 @@ TEST(RunPool, NodesFreedOutOfOrderAreReused) {
 }
 
 TEST(RunCounterDeathTest, StopsBeforeTheCounterOverflows) {
-    EXPECT_EQ(next_run_number(INT_MAX - 2), INT_MAX - 1);
-    EXPECT_EXIT(next_run_number(INT_MAX - 1), testing::ExitedWithCode(1),
+    EXPECT_EQ(skip_run_numbers(INT_MAX - 2, 1), INT_MAX - 1);
+    EXPECT_EXIT(skip_run_numbers(INT_MAX - 1, 1), testing::ExitedWithCode(1),
                 "\nToo many runs in image\n");
 }
 

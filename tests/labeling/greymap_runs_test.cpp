@@ -1,48 +1,41 @@
-// The driver's banded stages must give exactly what the whole-image library
-// calls give: the same runs, numbers and RowIndex, and the same output bytes.
-#include "driver/stages.h"
-
+// Encoding and painting a byte image must give exactly what the 16-bit calls
+// give: the same runs, numbers and RowIndex, and the same output bytes.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 
+#include "labeling/labeling.h"
 #include "support/support.h"
 
 namespace {
 
-GreyImage* make_image(int rows, int cols, double ink, unsigned seed) {
-    auto* image = static_cast<GreyImage*>(heap_alloc(sizeof(GreyImage), false));
-    std::memcpy(image->magic, "P5", 3);
-    image->width = cols;
-    image->height = rows;
-    image->maxval = 255;
-    image->pixels = alloc_byte_matrix(rows, cols);
+uint8_t** make_greymap(int rows, int cols, double ink, unsigned seed) {
+    uint8_t** pixels = alloc_byte_matrix(rows, cols);
     std::mt19937 rng(seed);
     std::bernoulli_distribution on(ink);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c) image->pixels[r][c] = on(rng) ? 1 + rng() % 255 : 0;
-    return image;
+        for (int c = 0; c < cols; ++c) pixels[r][c] = on(rng) ? 1 + rng() % 255 : 0;
+    return pixels;
 }
 
 struct Shape {
     int rows, cols;
 };
 
-class Stages : public testing::TestWithParam<Shape> {};
+class GreymapRuns : public testing::TestWithParam<Shape> {};
 
-TEST_P(Stages, MatchWholeImageEncodingAndPainting) {
+TEST_P(GreymapRuns, MatchWidenedImageEncodingAndPainting) {
     const auto [rows, cols] = GetParam();
-    GreyImage* image = make_image(rows, cols, 0.4, rows * 7919u + cols);
+    uint8_t** pixels = make_greymap(rows, cols, 0.4, rows * 7919u + cols);
     int16_t** binary = alloc_short_matrix(rows, cols);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c) binary[r][c] = image->pixels[r][c];
+        for (int c = 0; c < cols; ++c) binary[r][c] = pixels[r][c];
 
     RowIndex want_index = alloc_int_matrix(rows, 2);
     RowIndex got_index = alloc_int_matrix(rows, 2);
     int want_count = -1, got_count = -1, regions = 0;
     RunNode* want = image_to_runs(binary, rows, cols, want_index, &want_count);
-    RunNode* got = encode_greymap(*image, got_index, &got_count);
+    RunNode* got = greymap_to_runs(pixels, rows, cols, got_index, &got_count);
     ASSERT_EQ(got_count, want_count);
     for (int r = 0; r < rows; ++r) {
         ASSERT_EQ(got_index[r][0], want_index[r][0]) << "row " << r;
@@ -62,10 +55,10 @@ TEST_P(Stages, MatchWholeImageEncodingAndPainting) {
     label_runs_4(got, got_index, got_count, rows, 1, &regions);
     testing::internal::GetCapturedStdout();
     int16_t** labels = runs_to_label_image(got, rows, cols);
-    paint_label_bytes(got, image->pixels, rows, cols);
+    paint_label_bytes(got, pixels, rows, cols);
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c)
-            ASSERT_EQ(image->pixels[r][c], static_cast<uint8_t>(labels[r][c])) << r << "," << c;
+            ASSERT_EQ(pixels[r][c], static_cast<uint8_t>(labels[r][c])) << r << "," << c;
 
     free_short_matrix(labels, rows, cols);
     free_run_list(want);
@@ -73,11 +66,11 @@ TEST_P(Stages, MatchWholeImageEncodingAndPainting) {
     free_int_matrix(want_index, rows, 2);
     free_int_matrix(got_index, rows, 2);
     free_short_matrix(binary, rows, cols);
-    free_pgm(image);
+    free_byte_matrix(pixels, rows, cols);
 }
 
-// Shapes that end mid-band, fill bands exactly, and hold one row or column.
-INSTANTIATE_TEST_SUITE_P(Shapes, Stages,
+// Empty shapes, one row or column, and widths on and off the 64-pixel word.
+INSTANTIATE_TEST_SUITE_P(Shapes, GreymapRuns,
                          testing::Values(Shape{0, 5}, Shape{5, 0}, Shape{1, 1}, Shape{1, 3000},
                                          Shape{3000, 1}, Shape{2500, 3}, Shape{2048, 64},
                                          Shape{300, 700}),
