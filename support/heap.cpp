@@ -61,8 +61,7 @@ bool machine_can_back(std::size_t bytes) {
 // come from malloc, large ones are mappings of their own.
 struct alignas(16) BlockHeader {
     std::size_t capacity;  // usable bytes of a large block; 0 for a small one
-    void* mapping;         // where a large block's mapping starts, and its length
-    std::size_t mapping_bytes;
+    void* mapping;         // where a large block's mapping starts
 };
 
 // Under the address sanitizer every block comes from malloc, where it can be
@@ -84,7 +83,15 @@ BlockHeader* cached[kCachedBlocks] = {};
 // advised for huge pages: one fault then maps 2 MiB instead of 4 KiB.
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
-void unmap(BlockHeader* header) { munmap(header->mapping, header->mapping_bytes); }
+// Room mapped beyond a block's capacity: its header, or the distance to the
+// next huge-page boundary for a block that starts on one.
+std::size_t slack_for(std::size_t bytes) {
+    return bytes >= 2 * kHugePage ? kHugePage : sizeof(BlockHeader);
+}
+
+void unmap(BlockHeader* header) {
+    munmap(header->mapping, header->capacity + slack_for(header->capacity));
+}
 
 // The smallest kept block that can hold bytes, taken out of the cache. A block
 // more than twice the request is left for a request of its own size.
@@ -124,22 +131,20 @@ void* alloc_large(std::size_t bytes, bool zeroed) {
         if (zeroed) std::memset(header + 1, 0, bytes);
         return header + 1;
     }
-    const bool huge = bytes >= 2 * kHugePage;
-    const std::size_t slack = huge ? kHugePage : sizeof(BlockHeader);
+    const std::size_t slack = slack_for(bytes);
     if (bytes > SIZE_MAX - slack || !machine_can_back(bytes)) return nullptr;
     // Fresh mappings are zero already.
     void* mapping =
         mmap(nullptr, bytes + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) return nullptr;
     auto start = reinterpret_cast<std::uintptr_t>(mapping) + sizeof(BlockHeader);
-    if (huge) {
+    if (slack == kHugePage) {
         start = (start + kHugePage - 1) & ~(kHugePage - 1);
         madvise(reinterpret_cast<void*>(start), bytes & ~(kHugePage - 1), MADV_HUGEPAGE);
     }
     auto* header = reinterpret_cast<BlockHeader*>(start) - 1;
     header->capacity = bytes;
     header->mapping = mapping;
-    header->mapping_bytes = bytes + slack;
     return header + 1;
 }
 
