@@ -83,7 +83,6 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
         token[length++] = static_cast<char>(ch);
         ch = std::getc(file);
     }
-    token[length] = '\0';
     // Compared by length too: a NUL byte inside the token must not end it early.
     if (std::string_view(token, length) != magic || (ch != EOF && !is_space(ch) && ch != '#'))
         return HeaderStatus::kWrongMagic;
@@ -99,8 +98,7 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
     // Exactly one whitespace byte ends the header; a whitespace-valued first
     // pixel after it is a pixel.
     ch = std::getc(file);
-    if (ch == EOF) return HeaderStatus::kOk;  // only an empty raster can follow
-    if (!is_space(ch)) std::ungetc(ch, file);
+    if (ch != EOF && !is_space(ch)) std::ungetc(ch, file);
     return HeaderStatus::kOk;
 }
 
