@@ -8,6 +8,7 @@
 #include "fuzz/fuzz_input.h"
 #include "labeling/labeling.h"
 #include "support/support.h"
+#include "tests/reference/flood_fill.h"
 
 namespace {
 
@@ -19,36 +20,6 @@ struct Image {
         return r >= 0 && r < rows && c >= 0 && c < cols && pixels[std::size_t(r) * cols + c] != 0;
     }
 };
-
-// Labels by flood fill in raster order: the reference partition.
-std::vector<int> flood_fill_labels(const Image& image, bool diagonal, int start_label,
-                                   int* region_count) {
-    std::vector<int> labels(image.pixels.size(), 0);
-    std::vector<std::pair<int, int>> stack;
-    int next = start_label;
-    for (int r = 0; r < image.rows; ++r)
-        for (int c = 0; c < image.cols; ++c) {
-            if (!image.at(r, c) || labels[std::size_t(r) * image.cols + c] != 0) continue;
-            labels[std::size_t(r) * image.cols + c] = next;
-            stack.emplace_back(r, c);
-            while (!stack.empty()) {
-                auto [y, x] = stack.back();
-                stack.pop_back();
-                for (int dy = -1; dy <= 1; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        if ((dy == 0 && dx == 0) || (!diagonal && dy != 0 && dx != 0)) continue;
-                        if (!image.at(y + dy, x + dx)) continue;
-                        int& label = labels[std::size_t(y + dy) * image.cols + x + dx];
-                        if (label != 0) continue;
-                        label = next;
-                        stack.emplace_back(y + dy, x + dx);
-                    }
-            }
-            ++next;
-        }
-    *region_count = next - start_label;
-    return labels;
-}
 
 // Runs numbered 1..N in raster order, each maximal, together covering exactly
 // the foreground, with every row's first and last number in the RowIndex.
@@ -87,8 +58,8 @@ void check_labels(const Image& image, RunNode* runs, RowIndex row_index, int run
                   bool diagonal, int start_label) {
     for (RunNode* run = runs; run != nullptr; run = run->next) run->label = 0;
     int expected_count = 0;
-    const std::vector<int> expected =
-        flood_fill_labels(image, diagonal, start_label, &expected_count);
+    const std::vector<int> expected = flood_fill_labels(image.pixels, image.rows, image.cols,
+                                                        diagonal, start_label, &expected_count);
     int region_count = -1;
     RunNode* labelled =
         diagonal ? label_runs_8(runs, row_index, run_count, image.rows, start_label, &region_count)

@@ -9,39 +9,15 @@
 #include <vector>
 
 #include "tests/labeling/label_fixture.h"
+#include "tests/reference/flood_fill.h"
 
 namespace {
 
 // Numbers regions from start_label in the order a raster scan first meets them.
 Picture flood_fill(const Picture& image, int connectivity, int start_label, int* regions) {
-    Picture out{image.rows, image.cols, std::vector<int>(image.pixels.size(), 0)};
-    std::vector<int> pending;
-    int next = start_label;
-    for (int seed = 0; seed < static_cast<int>(image.pixels.size()); ++seed) {
-        if (image.pixels[seed] == 0 || out.pixels[seed] != 0) continue;
-        out.pixels[seed] = next;
-        pending.push_back(seed);
-        while (!pending.empty()) {
-            const int r = pending.back() / image.cols;
-            const int c = pending.back() % image.cols;
-            pending.pop_back();
-            for (int dr = -1; dr <= 1; ++dr) {
-                for (int dc = -1; dc <= 1; ++dc) {
-                    if (connectivity == 4 && dr != 0 && dc != 0) continue;
-                    const int nr = r + dr;
-                    const int nc = c + dc;
-                    if (nr < 0 || nr >= image.rows || nc < 0 || nc >= image.cols) continue;
-                    const int n = nr * image.cols + nc;
-                    if (image.pixels[n] == 0 || out.pixels[n] != 0) continue;
-                    out.pixels[n] = next;
-                    pending.push_back(n);
-                }
-            }
-        }
-        ++next;
-    }
-    *regions = next - start_label;
-    return out;
+    return {image.rows, image.cols,
+            flood_fill_labels(image.pixels, image.rows, image.cols, connectivity == 8, start_label,
+                              regions)};
 }
 
 // Blocks of block_rows x block_cols pixels, each foreground with the density.
