@@ -1,0 +1,109 @@
+// Image files a band of rows at a time: one small reader interface that every
+// input format sits behind (recognised by content, not by name), and one
+// writer interface for every label and colour output. Neither holds a whole
+// raster, so images larger than memory stream through them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+class OutputFile;
+
+// How a row's samples are laid out in the buffers these interfaces fill or take.
+//   kBit: one bit per pixel, most significant bit first, rows padded to whole
+//         bytes (PBM's own layout); the bit as stored, so a set bit is foreground.
+//   kU8, kU16, kU32, kU64: unsigned samples in the machine's byte order.
+// A pixel has `channels` consecutive samples; alpha is never among them.
+enum class SampleType : uint8_t { kBit, kU8, kU16, kU32, kU64 };
+
+// Bytes of one row of width pixels.
+std::size_t row_bytes(SampleType sample, int channels, int64_t width);
+
+struct RasterInfo {
+    int64_t width = 0;
+    int64_t height = 0;
+    SampleType sample = SampleType::kU8;
+    int channels = 1;
+    // The greymap's maxval for a "P5" input (carried into the bare command
+    // line's output header); the largest sample value otherwise.
+    int32_t maxval = 255;
+    const char* format = "";  // "PGM", "PBM", "PPM", "PAM", "PNG", "TIFF"
+};
+
+// Why an image cannot be read or written. The message is one line in the
+// style of the readers' own ("Input file is truncated."), without a newline.
+class ImageError : public std::runtime_error {
+  public:
+    enum class Kind {
+        kNotFound,       // the input cannot be opened
+        kNotImage,       // no format recognises it
+        kInvalid,        // a recognised format, badly formed
+        kTruncated,      // the raster ends early
+        kUnsupported,    // well formed, but a variant not read (e.g. float TIFF)
+        kOutput,         // an output could not be opened or written
+    };
+    ImageError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
+};
+
+class RasterReader {
+  public:
+    virtual ~RasterReader() = default;
+    const RasterInfo& info() const { return info_; }
+
+    // Reads the next rows, at most max_rows, into out (row_bytes() each, one
+    // after another) and returns how many were read: fewer than max_rows only
+    // at the end of the image, 0 after it. Throws ImageError (kInvalid,
+    // kTruncated) on a bad raster and std::bad_alloc when memory runs out;
+    // never reads or writes past its buffers.
+    virtual int64_t read_rows(uint8_t* out, int64_t max_rows) = 0;
+
+    std::size_t row_bytes() const { return ::row_bytes(info_.sample, info_.channels, info_.width); }
+
+  protected:
+    RasterInfo info_;
+};
+
+// Opens path ("-" is standard input) and reads its header. The format is
+// recognised by its first bytes: P1, P2, P4, P5, P6 and P7 Netpbm, PNG, TIFF.
+// Throws ImageError (kNotFound, kNotImage, kInvalid, kUnsupported).
+std::unique_ptr<RasterReader> open_raster(const char* path);
+
+// Output formats, chosen from the output name (see format_for_name).
+enum class OutputFormat { kPgm, kPpm, kPam, kPng, kTiff, kNpy };
+
+// .png, .tif/.tiff, .npy and .pam (case-insensitive) name their formats, .ppm
+// a pixmap; any other name, "-" included, is a greymap.
+OutputFormat format_for_name(const char* name);
+
+struct RasterSpec {
+    int64_t width = 0;
+    int64_t height = 0;
+    SampleType sample = SampleType::kU8;  // kU8 .. kU64; kBit is not written
+    int channels = 1;                     // 1 (labels) or 3 (a colour view)
+    int32_t maxval = 255;                 // P5, P6, PAM headers
+    std::string comment;                  // P5/P6: the "# " line (the output name)
+};
+
+class RasterWriter {
+  public:
+    virtual ~RasterWriter() = default;
+    // Writes the next n rows (RasterSpec's layout, row_bytes each, one after
+    // another). Throws ImageError(kOutput) when the format cannot take them.
+    virtual void write_rows(const uint8_t* rows, int64_t n) = 0;
+    // After the last row: trailers, directories, checksums. The caller then
+    // commits the OutputFile.
+    virtual void finish() = 0;
+};
+
+// A writer of format into out. Throws ImageError(kUnsupported) for a spec the
+// format cannot hold (16-bit PNG is the widest PNG, for instance), with a
+// message that names a format that would; nothing has been written then.
+std::unique_ptr<RasterWriter> create_writer(OutputFormat format, OutputFile& out,
+                                            const RasterSpec& spec);

@@ -1,0 +1,58 @@
+// The one way every writer creates a file: complete or untouched. A regular
+// file is written to a new temporary beside it and renamed over its name only
+// once every byte is out and the file closed without error; pipes, terminals
+// and devices are written straight through.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+class OutputFile {
+  public:
+    // Opens name for writing. A regular file (existing or new, behind any
+    // symlinks) gets a temporary in the directory of the file the name
+    // resolves to, with the permission bits of the file it will replace (a new
+    // file gets what fopen would give it). Where no temporary can be made
+    // there, the file is opened in place and, on failure, removed as long as
+    // it is a plain regular file. Returns nullptr when the name cannot be
+    // opened at all (callers say "Output file open failed").
+    static std::unique_ptr<OutputFile> open(const char* name);
+
+    // Removes the temporary (or the partial in-place file) unless committed.
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // The buffered stream to write to; valid until commit or destruction.
+    std::FILE* stream() const { return stream_; }
+
+    // True when the stream can seek (a regular file, or a temporary), which
+    // formats that patch their headers need.
+    bool seekable() const { return seekable_; }
+
+    // Marks the output failed: commit will discard it. For writers that meet a
+    // failure of their own (a codec error) after writing has begun.
+    void fail() { failed_ = true; }
+
+    // Flushes and closes the stream and moves the temporary over the name.
+    // Returns false, leaving the old file (if any) as it was and no temporary
+    // behind, when anything written, the close or the rename failed.
+    bool commit();
+
+  private:
+    OutputFile() = default;
+
+    std::FILE* stream_ = nullptr;
+    bool seekable_ = false;
+    bool failed_ = false;
+    bool committed_ = false;
+    // Implementation state (final path, temporary path, signal-cleanup slot).
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Makes INT, TERM, HUP, PIPE and XFSZ remove every temporary that exists when
+// they arrive, then end the process as that signal would have. A signal that
+// was ignored stays ignored. For programs (the command line), not libraries:
+// a host process keeps its own handlers unless it asks for these.
+void remove_outputs_on_fatal_signals();
