@@ -1,13 +1,14 @@
-// The runlabel pipeline, run once per invocation: read the greymap, encode it
-// into runs, label the runs, paint the labels back and write the result. The
-// output is opened only after everything else has succeeded, so a failure
-// before then leaves an existing file as it was.
+// The runlabel pipeline, run once per invocation: read the greymap, label it
+// through the library, paint the labels back over its pixels and write the
+// result. The output is opened only after everything else has succeeded, so a
+// failure before then leaves an existing file as it was.
 #include <cstdio>
 #include <ctime>
+#include <new>
 
 #include "driver/driver.h"
 #include "imagefiles/imagefiles.h"
-#include "labeling/labeling.h"
+#include "runlabel/runlabel.h"
 #include "support/support.h"
 
 namespace {
@@ -32,25 +33,35 @@ int run_command_line(int argc, char** argv) {
     GreyImage* image = read_pgm(input_name);
     if (image == nullptr) return 1;  // the reader has said why
     const int rows = image->height;
+    const int cols = image->width;
+    // The reader's pixel rows share one block.
+    const runlabel::ImageView pixels =
+        runlabel::image_view(rows > 0 ? image->pixels[0] : nullptr, cols, rows);
 
-    RowIndex row_index = alloc_int_matrix(rows, 2);
-    int run_count = 0;
-    // Straight from the greymap: a full-size 16-bit copy of it would cost more
-    // in fresh pages than the encoding itself.
-    RunNode* runs = greymap_to_runs(image->pixels, rows, image->width, row_index, &run_count);
-    const std::time_t t1 = std::time(nullptr);
-
-    int region_count = 0;
-    runs = label_runs_4(runs, row_index, run_count, rows, 1, &region_count);
+    runlabel::Options options;
+    options.wrap = true;  // the greymap holds each label's low 8 bits
+    std::time_t t1 = 0;
+    runlabel::Labeling labeling;
+    try {
+        runlabel::Labeler labeler(cols, options);
+        labeler.add_rows(pixels);
+        t1 = std::time(nullptr);
+        labeling = labeler.finish();
+    } catch (const std::bad_alloc&) {
+        fatal_error("Memory allocation failure");
+    } catch (const runlabel::error& e) {
+        fatal_error(e.what());
+    }
+    std::printf("Run ID %llu \n", labeling.run_count() > 0
+                                      ? static_cast<unsigned long long>(labeling.run_count())
+                                      : 1ULL);
     const std::time_t t2 = std::time(nullptr);
 
-    // Straight into the greymap: the bytes the 16-bit label image would give.
-    paint_label_bytes(runs, image->pixels, rows, image->width);
-    std::printf("Total %d regions\n", region_count);
+    labeling.paint(runlabel::label_view(rows > 0 ? image->pixels[0] : nullptr, cols, rows));
+    std::printf("Total %llu regions\n", static_cast<unsigned long long>(labeling.count()));
     write_pgm(output_name, image);
 
-    free_run_list(runs);
-    free_int_matrix(row_index, rows, 2);
+    labeling = runlabel::Labeling();
     free_pgm(image);
     const std::time_t t3 = std::time(nullptr);
 

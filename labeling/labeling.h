@@ -33,16 +33,13 @@ RunNode* alloc_run_node();
 void free_run_node(RunNode* node);
 void free_run_list(RunNode* list);
 
-// Encodes every row of binary (rows x cols, non-zero = foreground) into runs.
+// Encodes every row of binary (rows x cols, non-zero = foreground, reached
+// through its row pointers) into runs.
 // Fills every row of row_index, stores the run count (the last run number, 0
 // when none) in *run_count and returns the first run, or nullptr. The caller
 // owns the list. Stops through fatal_error before the run number would
 // overflow its 32-bit field.
 RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index, int* run_count);
-
-// The same encoding read straight from a byte matrix (a greymap's pixels),
-// for callers that would otherwise widen the whole image to 16 bits first.
-RunNode* greymap_to_runs(uint8_t** pixels, int rows, int cols, RowIndex row_index, int* run_count);
 
 // Puts provisional labels a and b (different, both >= 1) into one class. The
 // smaller class is absorbed into the larger; on a tie b's class joins a's.
@@ -52,20 +49,19 @@ void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head);
 // (diagonal contact too) connectivity. Regions are numbered from start_label
 // (>= 1) in raster order of their first run; the count goes to *region_count.
 // Prints "Run ID %d \n" once; returns runs. All tables are released inside.
+// Consecutive nodes of one row are that row's runs, left to right and apart.
+// Stops through fatal_error with "Start label out of range" when start_label
+// is below 1 or the last label would not fit an int, and with "Run count does
+// not match the run list" when the list holds more than run_count runs.
 RunNode* label_runs_4(RunNode* runs, RowIndex row_index, int run_count, int rows, int start_label,
                       int* region_count);
 RunNode* label_runs_8(RunNode* runs, RowIndex row_index, int run_count, int rows, int start_label,
                       int* region_count);
 
 // Paints each run's label (low 16 bits) into a new zero-filled rows x cols
-// 16-bit matrix; the caller releases it with free_short_matrix.
+// 16-bit matrix, later runs over earlier ones; the caller releases it with
+// free_short_matrix.
 int16_t** runs_to_label_image(const RunNode* runs, int rows, int cols);
-
-// Paints the same picture's low 8 bits into an existing rows x cols byte
-// matrix from alloc_byte_matrix (a greymap's pixels), 0 where no run lies:
-// the bytes a caller would get by narrowing runs_to_label_image, without the
-// 16-bit image.
-void paint_label_bytes(const RunNode* runs, uint8_t** pixels, int rows, int cols);
 
 // Tab-separated diagnostic listing of count run-table rows (Row, SCol, ECol,
 // PLBL) beside count equivalence-table rows (LBL, Next) on standard output.

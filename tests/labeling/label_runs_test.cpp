@@ -101,24 +101,36 @@ TEST(LabelRuns, HighestStartLabelThatFits) {
     EXPECT_EQ(got.labels.pixels, (std::vector<int>{INT_MAX - 2, 0, INT_MAX - 1}));
 }
 
-// A start at or below 0 would give two regions one number, and one near the
-// top of the range would overflow: both are refused before anything is done.
+// A start at or below 0 would give two regions one number, and one whose last
+// label would pass INT_MAX would overflow: both are refused.
 TEST(LabelRuns, RefusesStartLabelOutOfRange) {
     set_fatal_handler([](const char* message) { throw std::runtime_error(message); });
-    RowIndex row_index = alloc_int_matrix(1, 2);
-    for (auto [start_label, run_count] : {std::pair{0, 0}, {-4, 0}, {INT_MAX - 1, 2}}) {
-        int regions = -1;
+    const Picture three = picture({"#.#.#"});
+    for (int start_label : {0, -4, INT_MAX - 1, INT_MAX}) {
+        testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         try {
-            label_runs_4(nullptr, row_index, run_count, 1, start_label, &regions);
+            label_picture(three, 4, start_label);
             ADD_FAILURE() << "start label " << start_label << " accepted";
         } catch (const std::runtime_error& error) {
             EXPECT_STREQ(error.what(), "Start label out of range");
         }
         testing::internal::GetCapturedStderr();
+        testing::internal::GetCapturedStdout();
     }
-    free_int_matrix(row_index, 1, 2);
     set_fatal_handler(nullptr);
+}
+
+// Only the last label has to fit: three regions from INT_MAX - 9 end at
+// INT_MAX - 7, and an empty image takes any start label.
+TEST(LabelRuns, StartLabelNearIntMaxWhereTheLastLabelFits) {
+    testing::internal::CaptureStdout();
+    const Labelling got = label_picture(picture({"#.#.#"}), 8, INT_MAX - 9);
+    const Labelling empty = label_picture(picture({"..."}), 4, INT_MAX);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(got.labels.pixels, (std::vector<int>{INT_MAX - 9, 0, INT_MAX - 8, 0, INT_MAX - 7}));
+    EXPECT_EQ(got.regions, 3);
+    EXPECT_EQ(empty.regions, 0);
 }
 
 }  // namespace

@@ -1,0 +1,152 @@
+// Run-length encoding of one row into the run store. The row is looked at 64
+// pixels at a time: a bit mask of its foreground pixels, whose edges are the
+// run boundaries, which go straight into the store's bounds.
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "labeling/engine.h"
+
+namespace runlabel::engine {
+namespace {
+
+constexpr int kWord = 64;
+
+// Bit i is set when pixel i (i < n, n <= 64) is not zero.
+template <typename Pixel>
+uint64_t foreground_bits(const Pixel* px, int n) {
+    uint64_t bits = 0;
+    int i = 0;
+#if defined(__SSE2__)
+    if constexpr (sizeof(Pixel) <= 4) {
+        const __m128i zero = _mm_setzero_si128();
+        for (; i + 16 <= n; i += 16) {
+            const auto* at = reinterpret_cast<const __m128i*>(px + i);
+            __m128i background;
+            if constexpr (sizeof(Pixel) == 1) {
+                background = _mm_cmpeq_epi8(_mm_loadu_si128(at), zero);
+            } else if constexpr (sizeof(Pixel) == 2) {
+                // Packing the comparisons to bytes gives one bit per pixel.
+                background = _mm_packs_epi16(_mm_cmpeq_epi16(_mm_loadu_si128(at), zero),
+                                             _mm_cmpeq_epi16(_mm_loadu_si128(at + 1), zero));
+            } else {
+                const __m128i low = _mm_packs_epi32(_mm_cmpeq_epi32(_mm_loadu_si128(at), zero),
+                                                    _mm_cmpeq_epi32(_mm_loadu_si128(at + 1), zero));
+                const __m128i high =
+                    _mm_packs_epi32(_mm_cmpeq_epi32(_mm_loadu_si128(at + 2), zero),
+                                    _mm_cmpeq_epi32(_mm_loadu_si128(at + 3), zero));
+                background = _mm_packs_epi16(low, high);
+            }
+            const auto set = static_cast<uint32_t>(_mm_movemask_epi8(background)) ^ 0xFFFFu;
+            bits |= static_cast<uint64_t>(set) << i;
+        }
+    }
+#endif
+    for (; i < n; ++i) bits |= static_cast<uint64_t>(px[i] != 0) << i;
+    return bits;
+}
+
+// Bytes with their bit order reversed: packed rows put the first pixel in the
+// most significant bit, the masks here in the least.
+constexpr auto kReversed = [] {
+    struct Table {
+        uint8_t value[256];
+    } table{};
+    for (int b = 0; b < 256; ++b) {
+        int r = 0;
+        for (int k = 0; k < 8; ++k) r |= ((b >> k) & 1) << (7 - k);
+        table.value[b] = static_cast<uint8_t>(r);
+    }
+    return table;
+}();
+
+uint64_t packed_bits(const uint8_t* bytes, int n) {
+    uint64_t bits = 0;
+    const int whole = (n + 7) / 8;
+    for (int k = 0; k < whole; ++k)
+        bits |= static_cast<uint64_t>(kReversed.value[bytes[k]]) << (8 * k);
+    // Padding bits past the row's last pixel are not pixels.
+    return n == kWord ? bits : bits & ((uint64_t(1) << n) - 1);
+}
+
+// Encodes one row whose foreground mask of 64 pixels from column c is
+// word(c, n). A row of cols pixels holds at most (cols + 1) / 2 runs.
+template <typename Word>
+void encode_words(RunStore& store, Word word) {
+    const int64_t cols = store.cols;
+    const uint64_t first = store.runs();
+    const uint64_t most = first + (static_cast<uint64_t>(cols) + 1) / 2;
+    if (most > kMaxRuns) throw std::length_error("Too many runs in image");
+    // Two spare ints: a step past a word's last edge stores into the slot
+    // after it without counting it.
+    store.bounds.reserve(2 * most + 2);
+    int32_t* bounds = store.bounds.data() + 2 * first;
+    std::size_t filled = 0;
+    uint64_t before = 0;  // 1 when the pixel left of the word is foreground
+    for (int64_t c = 0; c < cols; c += kWord) {
+        const int n = static_cast<int>(std::min<int64_t>(kWord, cols - c));
+        const uint64_t fg = word(c, n);
+        // A set bit is a column where foreground starts or stops; starts and
+        // stops alternate along the row. Past a short last word every pixel
+        // reads as background, which closes a run at cols.
+        uint64_t edges = fg ^ (fg << 1 | before);
+        before = fg >> (kWord - 1);
+        // Four edges per round: the count per word follows no pattern, so
+        // fewer rounds mean fewer jumps to mispredict.
+        while (edges != 0) {
+            for (int k = 0; k < 4; ++k) {
+                bounds[filled] = static_cast<int32_t>(c + (std::countr_zero(edges) & (kWord - 1)));
+                filled += static_cast<std::size_t>(edges != 0);
+                edges &= edges - 1;
+            }
+        }
+    }
+    if (filled % 2 != 0) bounds[filled++] = static_cast<int32_t>(cols);  // ends in foreground
+    const uint64_t runs = first + filled / 2;
+    store.bounds.resize(2 * runs);
+    store.labels.resize(runs);
+    store.row_start.push_back(static_cast<uint32_t>(runs));
+}
+
+template <typename Pixel>
+void encode_pixels(RunStore& store, const Pixel* px) {
+    encode_words(store, [px](int64_t c, int n) { return foreground_bits(px + c, n); });
+}
+
+}  // namespace
+
+void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
+    switch (kind) {
+        case PixelKind::k8:
+            return encode_pixels(store, static_cast<const uint8_t*>(pixels));
+        case PixelKind::k16:
+            return encode_pixels(store, static_cast<const uint16_t*>(pixels));
+        case PixelKind::k32:
+            return encode_pixels(store, static_cast<const uint32_t*>(pixels));
+        case PixelKind::k64:
+            return encode_pixels(store, static_cast<const uint64_t*>(pixels));
+        case PixelKind::kBitMsb: {
+            const auto* bytes = static_cast<const uint8_t*>(pixels);
+            return encode_words(
+                store, [bytes](int64_t c, int n) { return packed_bits(bytes + c / 8, n); });
+        }
+    }
+}
+
+void append_run_row(RunStore& store, const int32_t* bounds, uint32_t count) {
+    const uint64_t first = store.runs();
+    if (first + count > kMaxRuns) throw std::length_error("Too many runs in image");
+    const uint64_t runs = first + count;
+    store.bounds.resize(2 * runs);
+    if (count > 0)
+        std::memcpy(store.bounds.data() + 2 * first, bounds, 2 * count * sizeof(int32_t));
+    store.labels.resize(runs);
+    store.row_start.push_back(static_cast<uint32_t>(runs));
+}
+
+}  // namespace runlabel::engine

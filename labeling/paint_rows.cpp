@@ -1,0 +1,135 @@
+// Paints numbered runs into label rows of any width and layout. A row is
+// written in one sweep, each pixel about once: the gap before a run gets
+// zeros, the run its label.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "labeling/engine.h"
+
+namespace runlabel::engine {
+namespace {
+
+#if defined(__SSE2__)
+// Pixels per store. Gaps and runs up to a few stores long are written without
+// a loop, whose trip count would follow no pattern on textured images.
+template <typename T>
+constexpr std::ptrdiff_t kLanes = 16 / sizeof(T);
+template <typename T>
+constexpr std::ptrdiff_t kShortGap = 4 * kLanes<T>;
+template <typename T>
+constexpr std::ptrdiff_t kShortRun = 2 * kLanes<T>;
+
+inline __m128i splat(uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
+inline __m128i splat(uint16_t v) { return _mm_set1_epi16(static_cast<int16_t>(v)); }
+inline __m128i splat(uint32_t v) { return _mm_set1_epi32(static_cast<int32_t>(v)); }
+inline __m128i splat(uint64_t v) { return _mm_set1_epi64x(static_cast<long long>(v)); }
+
+template <typename T>
+inline void store(T* at, __m128i value) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), value);
+}
+
+// Writes value over [from, to) in whole stores, which may go on past `to` by
+// up to one store less a pixel.
+template <typename T>
+inline void fill_over(T* from, const T* to, __m128i value) {
+    for (; from < to; from += kLanes<T>) store(from, value);
+}
+
+// Zeros over [gap, start), the label over [start, end), and possibly anything
+// over up to kShortGap pixels past them, which the next gap or run (or the
+// row's end) writes again. Needs start >= gap.
+template <typename T>
+inline void paint_run(T* gap, T* start, const T* end, T label) {
+    const __m128i zero = _mm_setzero_si128();
+    for (std::ptrdiff_t i = 0; i < kShortGap<T>; i += kLanes<T>) store(gap + i, zero);
+    fill_over(gap + kShortGap<T>, start, zero);
+    const __m128i value = splat(label);
+    for (std::ptrdiff_t i = 0; i < kShortRun<T>; i += kLanes<T>) store(start + i, value);
+    fill_over(start + kShortRun<T>, end, value);
+}
+#endif
+
+// One row of cols contiguous pixels.
+template <typename T>
+void paint_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels, uint32_t count,
+               uint64_t base) {
+    std::ptrdiff_t written = 0;  // pixels [0, written) hold their final value
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::ptrdiff_t start = bounds[2 * i];
+        const std::ptrdiff_t end = bounds[2 * i + 1];
+        const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
+#if defined(__SSE2__)
+        // Near the row's end the plain fills below keep every store inside it.
+        if (std::max(written + kShortGap<T>, end + kShortRun<T>) <= cols) {
+            paint_run(out + written, out + start, out + end, label);
+            written = end;
+            continue;
+        }
+#endif
+        std::fill(out + written, out + start, T{0});
+        std::fill(out + start, out + end, label);
+        written = end;
+    }
+    std::fill(out + written, out + cols, T{0});
+}
+
+// One row whose pixels lie column_stride bytes apart.
+template <typename T>
+void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t cols,
+                       const int32_t* bounds, const uint32_t* labels, uint32_t count,
+                       uint64_t base) {
+    auto at = [out, column_stride](int64_t c) {
+        return reinterpret_cast<T*>(out + c * column_stride);
+    };
+    int64_t c = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
+        for (; c < bounds[2 * i]; ++c) *at(c) = T{0};
+        for (; c < bounds[2 * i + 1]; ++c) *at(c) = label;
+    }
+    for (; c < cols; ++c) *at(c) = T{0};
+}
+
+template <typename T>
+void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base, std::byte* out,
+           std::ptrdiff_t row_stride, std::ptrdiff_t column_stride) {
+    const int32_t* bounds = store.bounds.data();
+    const uint32_t* labels = store.labels.data();
+    for (int64_t r = 0; r < rows; ++r) {
+        const uint32_t first = store.first_run(first_row + r);
+        const uint32_t count = store.end_run(first_row + r) - first;
+        std::byte* row = out + r * row_stride;
+        if (column_stride == static_cast<std::ptrdiff_t>(sizeof(T))) {
+            paint_row(reinterpret_cast<T*>(row), store.cols, bounds + 2 * std::size_t(first),
+                      labels + first, count, base);
+        } else {
+            paint_strided_row<T>(row, column_stride, store.cols, bounds + 2 * std::size_t(first),
+                                 labels + first, count, base);
+        }
+    }
+}
+
+}  // namespace
+
+void paint_rows(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base,
+                LabelKind kind, void* out, std::ptrdiff_t row_stride,
+                std::ptrdiff_t column_stride) {
+    auto* bytes = static_cast<std::byte*>(out);
+    switch (kind) {
+        case LabelKind::k8:
+            return paint<uint8_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+        case LabelKind::k16:
+            return paint<uint16_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+        case LabelKind::k32:
+            return paint<uint32_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+        case LabelKind::k64:
+            return paint<uint64_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+    }
+}
+
+}  // namespace runlabel::engine
