@@ -18,7 +18,6 @@ std::string scratch_dir;
 void release_current() {
     if (current.grey.pixels != nullptr) {
         free_byte_matrix(current.grey.pixels, current.size, current.size);
-        free_short_matrix(current.binary, current.size, current.size);
     }
     if (!current.pgm_path.empty()) std::remove(current.pgm_path.c_str());
     current = BenchImage{};
@@ -38,10 +37,6 @@ BenchImage& bench_image(const Family& family, int size) {
     current.grey.maxval = 255;
     current.grey.pixels = alloc_byte_matrix(size, size);
     fill_image(family, current.grey.pixels, size);
-    current.binary = alloc_short_matrix(size, size);
-    for (int r = 0; r < size; ++r) {
-        for (int c = 0; c < size; ++c) current.binary[r][c] = current.grey.pixels[r][c];
-    }
     return current;
 }
 

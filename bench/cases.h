@@ -1,20 +1,18 @@
 // The image under measurement. Generating a 4096 x 4096 image costs more than
-// most stages it feeds, so the current one is kept until a benchmark asks for
+// most calls it feeds, so the current one is kept until a benchmark asks for
 // another; benchmarks are registered image by image, so each is made once.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "bench/images.h"
 #include "imagefiles/imagefiles.h"
 
 struct BenchImage {
-    std::string name;            // "noise30-b4/4096"
-    int size = 0;                // rows = cols
-    GreyImage grey{};            // pixels 0 / 255, from the byte matrix allocator
-    int16_t** binary = nullptr;  // the same pixels widened, as the driver makes them
-    std::string pgm_path;        // empty until pgm_file() writes it
+    std::string name;      // "noise30-b4/4096"
+    int size = 0;          // rows = cols
+    GreyImage grey{};      // pixels 0 / 255, rows of one block
+    std::string pgm_path;  // empty until pgm_file() writes it
 };
 
 // The generated image of that family and size; valid until the next call

@@ -203,6 +203,23 @@ void fill_blobs(uint8_t** px, int size, Rng& rng) {
     }
 }
 
+// A square spiral one pixel wide with one-pixel gaps between its turns: one
+// region, yet nearly every row holds a run for every turn it crosses, and the
+// turns only join at the spiral's corners.
+void fill_spiral(uint8_t** px, int size) {
+    int top = 0, left = 0, bottom = size - 1, right = size - 1;
+    while (top <= bottom && left <= right) {
+        fill_rect(px, size, top, left, top, right);
+        fill_rect(px, size, top, right, bottom, right);
+        if (bottom - top < 2 || right - left < 2) break;
+        fill_rect(px, size, bottom, left, bottom, right);
+        fill_rect(px, size, top + 2, left, bottom, left);
+        if (bottom - top < 4 || right - left < 4) break;
+        fill_rect(px, size, top + 2, left + 1, top + 2, left + 1);  // into the next turn
+        top += 2, left += 2, bottom -= 2, right -= 2;
+    }
+}
+
 std::vector<Family> make_families() {
     std::vector<Family> families;
     for (int block : {1, 4, 16}) {
@@ -216,6 +233,7 @@ std::vector<Family> make_families() {
     families.push_back({"zero", FamilyKind::kZero, 0, 0});
     families.push_back({"ones", FamilyKind::kOnes, 0, 0});
     families.push_back({"checker", FamilyKind::kChecker, 0, 0});
+    families.push_back({"spiral", FamilyKind::kSpiral, 0, 0});
     return families;
 }
 
@@ -252,6 +270,9 @@ void fill_image(const Family& family, uint8_t** pixels, int size) {
             for (int r = 0; r < size; ++r) {
                 for (int c = 0; c < size; ++c) pixels[r][c] = ((r + c) & 1) != 0 ? kInk : 0;
             }
+            break;
+        case FamilyKind::kSpiral:
+            fill_spiral(pixels, size);
             break;
         case FamilyKind::kZero:
         case FamilyKind::kOnes:

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum class FamilyKind { kNoise, kDocument, kBlobs, kZero, kOnes, kChecker };
+enum class FamilyKind { kNoise, kDocument, kBlobs, kZero, kOnes, kChecker, kSpiral };
 
 struct Family {
     std::string name;  // "noise30-b4", "document", ...

@@ -1,6 +1,7 @@
-// OpenCV as the peer. Both sides number 4-connected regions in raster order
-// of their first pixel, so the comparison demands identical labels, not just
-// the same partition: anything else is reported as a mismatch.
+// OpenCV as the peer. Both number regions in raster order of their first
+// pixel with its scan-based algorithms, so the check asks for identical
+// labels; a block-based algorithm may number otherwise, which the check tells
+// apart from different regions.
 #include "bench/peer.h"
 
 #include <cstdio>
@@ -9,93 +10,95 @@
 #include <string>
 #include <vector>
 
-#include "bench/cases.h"
 #include "bench/stages.h"
 #include "bench/summary.h"
-#include "labeling/labeling.h"
-#include "support/support.h"
 
 namespace {
 
-std::string at(int row, int col) {
-    // snprintf rather than string concatenation: g++ 12 -O3 raises a false
-    // -Wrestrict on "(" + std::to_string(...).
-    char text[32];
-    std::snprintf(text, sizeof text, "(%d, %d)", row, col);
-    return text;
-}
-
-// Walks our labelled runs over the peer's label image in raster order. A
-// one-to-one renaming that makes the two agree means the same regions; the
-// labels must then also be equal, as both number in raster order.
-std::string compare_labels(const RunNode* runs, int regions, const cv::Mat& theirs,
-                           int their_regions) {
-    if (regions != their_regions) {
-        return "MISMATCH: " + std::to_string(regions) + " regions, peer " +
-               std::to_string(their_regions);
-    }
-    std::vector<int32_t> ours_to_theirs(static_cast<std::size_t>(regions) + 1, 0);
-    std::vector<int32_t> theirs_to_ours(static_cast<std::size_t>(regions) + 1, 0);
-    std::string renumbered_at;
-    // Checks one pixel whose label is ours (0 = background) against theirs.
-    auto agrees = [&](int32_t ours, int32_t t, int r, int c) {
-        if (t < 0 || t > regions || (ours == 0) != (t == 0)) return false;
-        if (ours == 0) return true;
-        if (ours < 1 || ours > regions) return false;
-        if (t != ours && renumbered_at.empty()) {
-            renumbered_at =
-                at(r, c) + ": ours " + std::to_string(ours) + ", theirs " + std::to_string(t);
-        }
-        int32_t& forward = ours_to_theirs[static_cast<std::size_t>(ours)];
-        int32_t& backward = theirs_to_ours[static_cast<std::size_t>(t)];
-        if (forward == 0) forward = t;
-        if (backward == 0) backward = ours;
-        return forward == t && backward == ours;
-    };
-    const RunNode* run = runs;
-    for (int r = 0; r < theirs.rows; ++r) {
+// Empty when the labels are equal; otherwise what differs, first.
+std::string compare(const uint32_t* ours, const cv::Mat& theirs) {
+    const int rows = theirs.rows;
+    const int cols = theirs.cols;
+    std::vector<int64_t> forward, backward;
+    bool renumbered = false;
+    for (int r = 0; r < rows; ++r) {
         const auto* row = theirs.ptr<int32_t>(r);
-        for (int c = 0; c < theirs.cols; ++c) {
-            while (run != nullptr && (run->row < r || (run->row == r && run->ecol < c))) {
-                run = run->next;
-            }
-            const bool covered = run != nullptr && run->row == r && run->scol <= c;
-            if (!agrees(covered ? run->label : 0, row[c], r, c)) {
-                return "MISMATCH: different regions, first at " + at(r, c);
+        for (int c = 0; c < cols; ++c) {
+            const uint32_t o = ours[std::size_t(r) * cols + c];
+            const auto t = static_cast<uint32_t>(row[c]);
+            if (o == t) continue;
+            renumbered = true;
+            if ((o == 0) != (t == 0)) {
+                return "MISMATCH: different regions at (" + std::to_string(r) + ", " +
+                       std::to_string(c) + ")";
             }
         }
     }
-    if (!renumbered_at.empty())
-        return "MISMATCH: same regions, other numbering at " + renumbered_at;
-    return "";
+    if (!renumbered) return "";
+    // The same regions under other numbers: a one-to-one renaming.
+    for (int r = 0; r < rows; ++r) {
+        const auto* row = theirs.ptr<int32_t>(r);
+        for (int c = 0; c < cols; ++c) {
+            const uint32_t o = ours[std::size_t(r) * cols + c];
+            const auto t = static_cast<uint32_t>(row[c]);
+            if (o >= forward.size()) forward.resize(o + 1, -1);
+            if (t >= backward.size()) backward.resize(t + 1, -1);
+            if (forward[o] < 0) forward[o] = t;
+            if (backward[t] < 0) backward[t] = o;
+            if (forward[o] != t || backward[t] != o) {
+                return "MISMATCH: different regions at (" + std::to_string(r) + ", " +
+                       std::to_string(c) + ")";
+            }
+        }
+    }
+    return "renumbered";
 }
 
-void check_against_ours(const BenchImage& image, const cv::Mat& theirs, int their_regions) {
-    const int size = image.size;
-    RowIndex row_index = alloc_int_matrix(size, 2);
-    int run_count = 0;
-    int regions = 0;
-    RunNode* runs = image_to_runs(image.binary, size, size, row_index, &run_count);
-    runs = label_runs_4(runs, row_index, run_count, size, 1, &regions);
-    note_check(image.name, compare_labels(runs, regions, theirs, their_regions));
-    free_run_list(runs);
-    free_int_matrix(row_index, size, 2);
+cv::Mat input_of(const BenchImage& image) {
+    return cv::Mat(image.size, image.size, CV_8U, image.grey.pixels[0]);
+}
+
+template <int kConnectivity, int kAlgorithm>
+void bench_cv(benchmark::State& state, const Family& family, int size) {
+    const cv::Mat input = input_of(bench_image(family, size));
+    cv::Mat labels;
+    auto once = [&] {
+        return cv::connectedComponents(input, labels, kConnectivity, CV_32S, kAlgorithm);
+    };
+    once();  // sizes the label buffer, so the timed calls find it warm
+    for (auto _ : state) benchmark::DoNotOptimize(once());
+    count_pixels(state, size);
+}
+
+template <int kConnectivity>
+void bench_cv_stats(benchmark::State& state, const Family& family, int size) {
+    const cv::Mat input = input_of(bench_image(family, size));
+    cv::Mat labels, stats, centroids;
+    auto once = [&] {
+        return cv::connectedComponentsWithStats(input, labels, stats, centroids, kConnectivity,
+                                                CV_32S);
+    };
+    once();
+    for (auto _ : state) benchmark::DoNotOptimize(once());
+    count_pixels(state, size);
 }
 
 }  // namespace
 
 void prepare_peer() { cv::setNumThreads(1); }
 
-void bench_peer(benchmark::State& state, const Family& family, int size) {
-    const BenchImage& image = bench_image(family, size);
-    const cv::Mat input(size, size, CV_8U, image.grey.pixels[0]);
+void add_peer_benchmarks(const Family& family, int size) {
+    add_compared("cv-4c", bench_cv<4, cv::CCL_DEFAULT>, family, size);
+    add_compared("sauf-4c", bench_cv<4, cv::CCL_SAUF>, family, size);
+    add_compared("cvstats-4c", bench_cv_stats<4>, family, size);
+    add_compared("cv-8c", bench_cv<8, cv::CCL_DEFAULT>, family, size);
+    add_compared("sauf-8c", bench_cv<8, cv::CCL_SAUF>, family, size);
+    add_compared("cvstats-8c", bench_cv_stats<8>, family, size);
+}
+
+void check_against_peer(const BenchImage& image, int connectivity, const uint32_t* ours) {
+    if (is_checked(image.name, connectivity)) return;
     cv::Mat labels;
-    // The first call sizes the label buffer, so the timed calls find it warm.
-    int count = cv::connectedComponents(input, labels, 4, CV_32S);
-    if (!is_checked(image.name)) check_against_ours(image, labels, count - 1);
-    for (auto _ : state) {
-        count = cv::connectedComponents(input, labels, 4, CV_32S);
-        benchmark::DoNotOptimize(count);
-    }
-    count_pixels(state, size);
+    cv::connectedComponents(input_of(image), labels, connectivity, CV_32S, cv::CCL_DEFAULT);
+    note_check(image.name, connectivity, compare(ours, labels));
 }

@@ -1,7 +1,7 @@
-// The pipeline's stages timed one at a time on prepared inputs, and the
-// in-memory labeling (binary image to label image) timed as a whole.
-// Stage timings leave out the setup and release around each call; the whole
-// labeling includes everything a caller pays per image, releases too.
+// The library timed on in-memory images the way a caller uses it: label an
+// image and paint its labels into a buffer of the caller's (warm, as the
+// peer's), optionally with the regions' statistics; and the greymap file
+// reader and writer on their own.
 #include "bench/stages.h"
 
 #include <algorithm>
@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "bench/cases.h"
 #include "bench/peer.h"
 #include "bench/summary.h"
 #include "imagefiles/imagefiles.h"
-#include "labeling/labeling.h"
-#include "support/support.h"
+#include "runlabel/runlabel.h"
 
 namespace {
 
@@ -24,27 +24,6 @@ using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// Runs and labels of one image, made outside the timed region.
-struct Labelled {
-    int size;
-    RowIndex row_index;
-    RunNode* runs;
-    int run_count = 0;
-    int regions = 0;
-
-    Labelled(const BenchImage& image, bool label) : size(image.size) {
-        row_index = alloc_int_matrix(size, 2);
-        runs = image_to_runs(image.binary, size, size, row_index, &run_count);
-        if (label) runs = label_runs_4(runs, row_index, run_count, size, 1, &regions);
-    }
-    ~Labelled() {
-        free_run_list(runs);
-        free_int_matrix(row_index, size, 2);
-    }
-    Labelled(const Labelled&) = delete;
-    Labelled& operator=(const Labelled&) = delete;
-};
 
 void bench_read(benchmark::State& state, const Family& family, int size) {
     BenchImage& image = bench_image(family, size);
@@ -58,41 +37,6 @@ void bench_read(benchmark::State& state, const Family& family, int size) {
             break;
         }
         free_pgm(grey);
-    }
-    count_pixels(state, size);
-}
-
-void bench_image_to_runs(benchmark::State& state, const Family& family, int size) {
-    const BenchImage& image = bench_image(family, size);
-    for (auto _ : state) {
-        RowIndex row_index = alloc_int_matrix(size, 2);
-        int run_count = 0;
-        const auto start = Clock::now();
-        RunNode* runs = image_to_runs(image.binary, size, size, row_index, &run_count);
-        state.SetIterationTime(seconds_since(start));
-        free_run_list(runs);
-        free_int_matrix(row_index, size, 2);
-    }
-    count_pixels(state, size);
-}
-
-void bench_label_runs(benchmark::State& state, const Family& family, int size) {
-    Labelled in(bench_image(family, size), false);
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        in.runs = label_runs_4(in.runs, in.row_index, in.run_count, size, 1, &in.regions);
-        state.SetIterationTime(seconds_since(start));
-    }
-    count_pixels(state, size);
-}
-
-void bench_paint(benchmark::State& state, const Family& family, int size) {
-    const Labelled in(bench_image(family, size), true);
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        int16_t** label_image = runs_to_label_image(in.runs, size, size);
-        state.SetIterationTime(seconds_since(start));
-        free_short_matrix(label_image, size, size);
     }
     count_pixels(state, size);
 }
@@ -112,29 +56,43 @@ void bench_write(benchmark::State& state, const Family& family, int size) {
     count_pixels(state, size);
 }
 
-// Everything a caller does to turn a binary image into a label image.
-int16_t** label_image_of(const BenchImage& image, int* run_count, int* regions) {
-    const int size = image.size;
-    RowIndex row_index = alloc_int_matrix(size, 2);
-    RunNode* runs = image_to_runs(image.binary, size, size, row_index, run_count);
-    runs = label_runs_4(runs, row_index, *run_count, size, 1, regions);
-    int16_t** label_image = runs_to_label_image(runs, size, size);
-    free_run_list(runs);
-    free_int_matrix(row_index, size, 2);
-    return label_image;
-}
+// What one of our benchmarks asks of the library.
+struct Variant {
+    int connectivity;
+    runlabel::LabelType type;  // u8 (wrapping, as the command line) or u32
+    bool stats;
+};
 
-void bench_labeling(benchmark::State& state, const Family& family, int size) {
+template <int kConnectivity, runlabel::LabelType kType, bool kStats>
+void bench_ours(benchmark::State& state, const Family& family, int size) {
     const BenchImage& image = bench_image(family, size);
-    int run_count = 0;
-    int regions = 0;
-    free_short_matrix(label_image_of(image, &run_count, &regions), size, size);  // warm-up
-    for (auto _ : state) {
-        int16_t** label_image = label_image_of(image, &run_count, &regions);
-        benchmark::DoNotOptimize(label_image[0][0]);
-        free_short_matrix(label_image, size, size);
+    const runlabel::ImageView view = runlabel::image_view(image.grey.pixels[0], size, size);
+    const std::size_t label_bytes = kType == runlabel::LabelType::u8 ? 1 : 4;
+    std::vector<unsigned char> buffer(std::size_t(size) * size * label_bytes);
+    const runlabel::LabelView out{buffer.data(), kType, size, size, 0, 0};
+    runlabel::Options options;
+    options.connectivity = kConnectivity;
+    options.wrap = kType == runlabel::LabelType::u8;
+    auto once = [&] {
+        const runlabel::Labeling labeling = runlabel::label(view, options);
+        labeling.paint(out);
+        if constexpr (kStats) {
+            const std::vector<runlabel::Region> regions = labeling.regions();
+            benchmark::DoNotOptimize(regions.data());
+        }
+        return labeling;
+    };
+    const runlabel::Labeling first = once();  // warms the buffer, as the peer's
+    note_labeling(image.name, kConnectivity, static_cast<long long>(first.run_count()),
+                  static_cast<long long>(first.count()));
+#ifdef RUNLABEL_BENCH_OPENCV
+    if constexpr (kType == runlabel::LabelType::u32 && !kStats) {
+        check_against_peer(image, kConnectivity, reinterpret_cast<const uint32_t*>(buffer.data()));
     }
-    note_labeling(image.name, run_count, regions);
+#endif
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(once().count());
+    }
     count_pixels(state, size);
 }
 
@@ -142,27 +100,30 @@ using BenchFn = void (*)(benchmark::State&, const Family&, int);
 
 std::size_t longest_name = 0;
 
-benchmark::internal::Benchmark* add(const char* stage, BenchFn fn, const Family& family, int size) {
-    const std::string name = std::string(stage) + "/" + family.name + "/" + std::to_string(size);
+benchmark::internal::Benchmark* add(const std::string& stage, BenchFn fn, const Family& family,
+                                    int size) {
+    const std::string name = stage + "/" + family.name + "/" + std::to_string(size);
     longest_name = std::max(longest_name, name.size() + std::strlen("_median"));
     return benchmark::RegisterBenchmark(name.c_str(), fn, family, size)
         ->Unit(benchmark::kMillisecond);
 }
 
-// Ours and the peer are compared on medians of several repetitions.
-void add_pair_member(benchmark::internal::Benchmark* bench, int size) {
-    if (size > 4096) {
-        bench->Iterations(1)->Repetitions(3);
-    } else {
-        bench->MinTime(0.05)->Repetitions(5);
-    }
-    bench->DisplayAggregatesOnly(true);  // --benchmark_out keeps every repetition
-}
-
-void add_comparison(const Family& family, int size) {
-    add_pair_member(add(kLabelingStage, bench_labeling, family, size), size);
+void add_comparisons(const Family& family, int size) {
+    using runlabel::LabelType;
+    const struct {
+        const char* stage;
+        BenchFn fn;
+    } ours[] = {
+        {"label8-4c", bench_ours<4, LabelType::u8, false>},
+        {"label32-4c", bench_ours<4, LabelType::u32, false>},
+        {"stats-4c", bench_ours<4, LabelType::u32, true>},
+        {"label8-8c", bench_ours<8, LabelType::u8, false>},
+        {"label32-8c", bench_ours<8, LabelType::u32, false>},
+        {"stats-8c", bench_ours<8, LabelType::u32, true>},
+    };
+    for (const auto& o : ours) add_compared(o.stage, o.fn, family, size);
 #ifdef RUNLABEL_BENCH_OPENCV
-    add_pair_member(add(kPeerStage, bench_peer, family, size), size);
+    add_peer_benchmarks(family, size);
 #endif
 }
 
@@ -172,25 +133,26 @@ void count_pixels(benchmark::State& state, int size) {
     state.SetItemsProcessed(state.iterations() * size * static_cast<int64_t>(size));
 }
 
+void add_compared(const char* stage, BenchFn fn, const Family& family, int size) {
+    benchmark::internal::Benchmark* bench = add(stage, fn, family, size);
+    if (size > 4096) {
+        bench->Iterations(1)->Repetitions(3);
+    } else {
+        bench->MinTime(0.05)->Repetitions(5);
+    }
+    bench->DisplayAggregatesOnly(true);  // --benchmark_out keeps every repetition
+}
+
 std::size_t register_benchmarks() {
-    for (int size : {512, 2048, 4096}) {
+    for (int size : {2048, 4096}) {
         for (const Family& family : all_families()) {
-            const struct {
-                const char* stage;
-                BenchFn fn;
-            } stages[] = {{"read", bench_read},
-                          {"image_to_runs", bench_image_to_runs},
-                          {"label_runs_4", bench_label_runs},
-                          {"runs_to_label_image", bench_paint},
-                          {"write", bench_write}};
-            for (const auto& stage : stages) {
-                add(stage.stage, stage.fn, family, size)->UseManualTime()->MinTime(0.05);
-            }
-            add_comparison(family, size);
+            add("read", bench_read, family, size)->UseManualTime()->MinTime(0.05);
+            add("write", bench_write, family, size)->UseManualTime()->MinTime(0.05);
+            add_comparisons(family, size);
         }
     }
-    // One very large image, for the labeling alone: noise in 4 x 4 blocks has
-    // millions of runs and regions without taking minutes per call.
-    add_comparison(*find_family("noise30-b4"), 16384);
+    // One very large image: noise in 4 x 4 blocks has millions of runs and
+    // regions without taking minutes per call.
+    add_comparisons(*find_family("noise50-b4"), 16384);
     return longest_name;
 }

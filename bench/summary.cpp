@@ -8,12 +8,16 @@
 
 namespace {
 
+struct Checked {
+    bool done = false;
+    std::string problem;
+};
+
 struct ImageFacts {
     std::map<std::string, double> seconds;  // by stage, per call
     long long runs = -1;
-    int regions = -1;
-    bool checked = false;
-    std::string problem;
+    long long regions[9] = {};  // by connectivity
+    Checked check[9];
 };
 
 std::vector<std::string> image_order;
@@ -49,13 +53,15 @@ std::string ms_cell(double value) {
     return cell(value, value >= 100 ? "%.0f" : value >= 10 ? "%.1f" : value >= 1 ? "%.2f" : "%.3f");
 }
 
-double ms(const ImageFacts& f, const char* stage) {
+double ms(const ImageFacts& f, const std::string& stage) {
     const auto it = f.seconds.find(stage);
     return it == f.seconds.end() ? -1 : it->second * 1e3;
 }
 
+std::string ratio(double a, double b) { return cell(a < 0 || b <= 0 ? -1 : a / b, "%.2f"); }
+
 void print_row(std::ostream& out, const std::vector<std::string>& cells) {
-    static const int widths[] = {-12, 8, 8, 8, 8, 8, 9, 7, 8, 7, 10, 0};
+    static const int widths[] = {-12, 2, 9, 7, 7, 7, 7, 7, 7, 6, 6, 7, 7, 6, 6, 0};
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const int w = widths[i];
@@ -74,27 +80,32 @@ void print_row(std::ostream& out, const std::vector<std::string>& cells) {
 
 }  // namespace
 
-void note_labeling(const std::string& image, long long runs, int regions) {
+void note_labeling(const std::string& image, int connectivity, long long runs, long long regions) {
     ImageFacts& f = facts_of(image);
     f.runs = runs;
-    f.regions = regions;
+    f.regions[connectivity] = regions;
 }
 
-void note_check(const std::string& image, const std::string& problem) {
-    ImageFacts& f = facts_of(image);
-    f.checked = true;
-    f.problem = problem;
-    if (!problem.empty()) std::cerr << "runlabel_bench: " << image << ": " << problem << std::endl;
+void note_check(const std::string& image, int connectivity, const std::string& problem) {
+    Checked& c = facts_of(image).check[connectivity];
+    c.done = true;
+    c.problem = problem;
+    if (problem.rfind("MISMATCH", 0) == 0) {
+        std::cerr << "runlabel_bench: " << image << " " << connectivity << "c: " << problem
+                  << std::endl;
+    }
 }
 
-bool is_checked(const std::string& image) {
+bool is_checked(const std::string& image, int connectivity) {
     const auto it = facts.find(image);
-    return it != facts.end() && it->second.checked;
+    return it != facts.end() && it->second.check[connectivity].done;
 }
 
 bool any_mismatch() {
     for (const auto& [image, f] : facts) {
-        if (!f.problem.empty()) return true;
+        for (const Checked& c : f.check) {
+            if (c.problem.rfind("MISMATCH", 0) == 0) return true;
+        }
     }
     return false;
 }
@@ -136,28 +147,34 @@ void print_summary(std::ostream& out) {
         if (size != size_of(image)) {
             size = size_of(image);
             out << "\n" << size << " x " << size << ", milliseconds per call\n";
-            print_row(out, {"image", "read", "encode", "label", "paint", "write", "labeling",
-                            "Mpx/s", "peer", "ratio", "runs", "check"});
+            print_row(out, {"image", "c", "runs", "read", "write", "label8", "label32", "cv",
+                            "sauf", "/cv", "/sauf", "stats", "cvstats", "/cvst", "st/l", "check"});
         }
-        const double whole = ms(f, kLabelingStage);
-        const double peer = ms(f, kPeerStage);
-        const double pixels = std::stod(size) * std::stod(size);
-        std::string check = "-";
-        if (f.checked) check = f.problem.empty() ? "same labels" : "MISMATCH";
-        print_row(out, {image.substr(0, image.rfind('/')), ms_cell(ms(f, "read")),
-                        ms_cell(ms(f, "image_to_runs")), ms_cell(ms(f, "label_runs_4")),
-                        ms_cell(ms(f, "runs_to_label_image")), ms_cell(ms(f, "write")),
-                        ms_cell(whole), cell(whole < 0 ? -1 : pixels / whole / 1e3, "%.0f"),
-                        ms_cell(peer), cell(whole < 0 || peer <= 0 ? -1 : whole / peer, "%.2f"),
-                        cell(static_cast<double>(f.runs), "%.0f"), check});
+        for (int c : {4, 8}) {
+            const std::string k = "-" + std::to_string(c) + "c";
+            if (ms(f, "label32" + k) < 0 && ms(f, "cv" + k) < 0) continue;
+            const double l32 = ms(f, "label32" + k);
+            const double st = ms(f, "stats" + k);
+            std::string check = "-";
+            if (f.check[c].done) check = f.check[c].problem.empty() ? "same" : f.check[c].problem;
+            if (check.rfind("MISMATCH", 0) == 0) check = "MISMATCH";
+            print_row(
+                out,
+                {image.substr(0, image.rfind('/')), std::to_string(c),
+                 cell(static_cast<double>(f.runs), "%.0f"), c == 4 ? ms_cell(ms(f, "read")) : "",
+                 c == 4 ? ms_cell(ms(f, "write")) : "", ms_cell(ms(f, "label8" + k)), ms_cell(l32),
+                 ms_cell(ms(f, "cv" + k)), ms_cell(ms(f, "sauf" + k)), ratio(l32, ms(f, "cv" + k)),
+                 ratio(l32, ms(f, "sauf" + k)), ms_cell(st), ms_cell(ms(f, "cvstats" + k)),
+                 ratio(st, ms(f, "cvstats" + k)), ratio(st, l32), check});
+        }
     }
     if (image_order.empty()) return;
-    bool peer_measured = false;
-    for (const auto& [image, f] : facts) peer_measured |= f.seconds.count(kPeerStage) != 0;
-    out << "\nencode = image_to_runs, label = label_runs_4, paint = runs_to_label_image;\n"
-           "labeling = binary image to label image in memory, releases included;\n"
-        << (peer_measured ? "peer = cv::connectedComponents(4, CV_32S), one thread; "
-                            "ratio = labeling / peer.\n"
-                          : "peer: not measured (built without OpenCV, or filtered out).\n");
+    out << "\nlabel8, label32 = runlabel::label and painting 8-bit (wrapping) or 32-bit labels "
+           "into a warm buffer;\n"
+           "stats = label32 and the regions' statistics; cv = cv::connectedComponents (default "
+           "algorithm),\nsauf = the same with CCL_SAUF, cvstats = "
+           "cv::connectedComponentsWithStats, all CV_32S on one thread;\n"
+           "/cv, /sauf = label32 over the peer; /cvst = stats / cvstats; st/l = stats / label32; "
+           "check = our\nlabels against cv's (renumbered: the same regions, numbered otherwise).\n";
     out.flush();
 }

@@ -9,18 +9,15 @@
 #include <string>
 #include <vector>
 
-// Stage names as they head benchmark names ("labeling/noise30-b4/4096").
-inline constexpr const char* kLabelingStage = "labeling";
-inline constexpr const char* kPeerStage = "opencv";
-
-// Image names are "family/size", as BenchImage::name.
-void note_labeling(const std::string& image, long long runs, int regions);
+// Image names are "family/size", as BenchImage::name; benchmark names are
+// "stage/family/size", with the connectivity in the stage ("label32-4c").
+void note_labeling(const std::string& image, int connectivity, long long runs, long long regions);
 
 // Records the outcome of comparing our labels with the peer's: empty when
-// identical, else a line starting "MISMATCH", which is also printed on
-// standard error at once.
-void note_check(const std::string& image, const std::string& problem);
-bool is_checked(const std::string& image);
+// identical, "renumbered" for the same regions numbered otherwise, else a line
+// starting "MISMATCH", which is also printed on standard error at once.
+void note_check(const std::string& image, int connectivity, const std::string& problem);
+bool is_checked(const std::string& image, int connectivity);
 bool any_mismatch();
 
 // The console report, trimmed: of the aggregates of a repeated benchmark only
@@ -37,6 +34,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     std::size_t name_width_;
 };
 
-// Per image size, one line per family: milliseconds per stage, the whole
-// labeling, pixels per second, the peer, ours / peer and the check.
+// Per image size, one line per family and connectivity: milliseconds per call
+// of ours and the peer's, their ratios and the check.
 void print_summary(std::ostream& out);

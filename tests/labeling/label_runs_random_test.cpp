@@ -10,6 +10,7 @@
 
 #include "tests/labeling/label_fixture.h"
 #include "tests/reference/flood_fill.h"
+#include "tests/reference/random_images.h"
 
 namespace {
 
@@ -20,44 +21,9 @@ Picture flood_fill(const Picture& image, int connectivity, int start_label, int*
                               regions)};
 }
 
-// Blocks of block_rows x block_cols pixels, each foreground with the density.
 Picture random_picture(std::mt19937& rng) {
-    auto uniform = [&rng](int low, int high) {
-        return std::uniform_int_distribution<int>(low, high)(rng);
-    };
     Picture pic;
-    switch (uniform(0, 7)) {
-        case 0:
-            pic.rows = pic.cols = 1;
-            break;
-        case 1:
-            pic.rows = 1, pic.cols = uniform(1, 300);
-            break;
-        case 2:
-            pic.rows = uniform(1, 300), pic.cols = 1;
-            break;
-        case 6:
-            pic.rows = uniform(1, 120), pic.cols = uniform(1, 120);
-            break;
-        case 7:
-            pic.rows = uniform(100, 300), pic.cols = uniform(100, 300);
-            break;
-        default:
-            pic.rows = uniform(1, 40), pic.cols = uniform(1, 40);
-            break;
-    }
-    const double density = std::uniform_real_distribution<double>(0.05, 0.95)(rng);
-    const int block_rows = uniform(1, 8);
-    const int block_cols = uniform(1, 8);
-    const int grid_cols = pic.cols / block_cols + 1;
-    std::vector<int> grid(static_cast<std::size_t>(pic.rows / block_rows + 1) * grid_cols);
-    std::bernoulli_distribution on(density);
-    for (int& cell : grid) cell = on(rng) ? 1 : 0;
-    for (int r = 0; r < pic.rows; ++r) {
-        for (int c = 0; c < pic.cols; ++c) {
-            pic.pixels.push_back(grid[(r / block_rows) * grid_cols + c / block_cols]);
-        }
-    }
+    random_mask(rng, &pic.rows, &pic.cols, &pic.pixels);
     return pic;
 }
 
