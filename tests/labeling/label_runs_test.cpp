@@ -105,12 +105,17 @@ TEST(LabelRuns, HighestStartLabelThatFits) {
 // label would pass INT_MAX would overflow: both are refused.
 TEST(LabelRuns, RefusesStartLabelOutOfRange) {
     set_fatal_handler([](const char* message) { throw std::runtime_error(message); });
-    const Picture three = picture({"#.#.#"});
+    int16_t** binary = alloc_short_matrix(1, 5);
+    for (int c = 0; c < 5; ++c) binary[0][c] = c % 2 == 0;  // three regions
+    RowIndex row_index = alloc_int_matrix(1, 2);
+    int runs = 0;
+    RunNode* list = image_to_runs(binary, 1, 5, row_index, &runs);
     for (int start_label : {0, -4, INT_MAX - 1, INT_MAX}) {
+        int regions = -1;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         try {
-            label_picture(three, 4, start_label);
+            label_runs_4(list, row_index, runs, 1, start_label, &regions);
             ADD_FAILURE() << "start label " << start_label << " accepted";
         } catch (const std::runtime_error& error) {
             EXPECT_STREQ(error.what(), "Start label out of range");
@@ -118,6 +123,9 @@ TEST(LabelRuns, RefusesStartLabelOutOfRange) {
         testing::internal::GetCapturedStderr();
         testing::internal::GetCapturedStdout();
     }
+    free_run_list(list);
+    free_int_matrix(row_index, 1, 2);
+    free_short_matrix(binary, 1, 5);
     set_fatal_handler(nullptr);
 }
 

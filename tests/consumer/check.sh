@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs a build into a scratch prefix, then builds and runs a consumer
+# against it twice: through CMake's find_package and through pkg-config.
+#   tests/consumer/check.sh [BUILD_DIR]     (default build/release)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/release}
+work=$(mktemp -d "${TMPDIR:-/tmp}/runlabel-consumer.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+cmake -S tests/consumer -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/build" >/dev/null
+libdir=$(dirname "$(find "$work/prefix" -name "librunlabel.so" | head -n 1)")
+LD_LIBRARY_PATH="$libdir" "$work/build/consumer"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# The .pc file names the prefix the build was configured with; point it here.
+flags=$(pkg-config --define-variable=prefix="$work/prefix" --cflags --libs runlabel)
+# shellcheck disable=SC2086
+c++ tests/consumer/main.cpp $flags -o "$work/consumer-pc"
+LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
+echo "consumer: built and ran against the installed tree (CMake package and pkg-config)"
