@@ -39,7 +39,7 @@ void Labeler::add_rows(const ImageView& rows) {
     try {
         for (std::int64_t r = 0; r < view.height; ++r) {
             engine::encode_row(state_->store, source.row(r), kind);
-            engine::label_newest_row(state_->store, state_->classes, state_->options.connectivity);
+            engine::label_newest_row(state_->store, state_->options.connectivity);
         }
     } catch (const std::length_error& e) {
         throw error(e.what());
@@ -53,7 +53,7 @@ Labeling Labeler::finish() {
     engine::NumberingOptions numbering;
     numbering.min_area = state->options.min_area;
     numbering.by_area = state->options.numbering == Numbering::area;
-    result->count = engine::number_regions(state->store, state->classes, numbering);
+    result->count = engine::number_regions(state->store, numbering);
     result->first_label = state->options.first_label;
     result->wrap = state->options.wrap;
     if (result->count > 0 && result->first_label - 1 > UINT64_MAX - result->count) {
@@ -71,9 +71,18 @@ Labeling label(const ImageView& image, const Options& options) {
     return labeler.finish();
 }
 
-std::uint64_t label(const ImageView& image, const LabelView& out, const Options& options) {
-    const Labeling labeling = label(image, options);
-    labeling.paint(out);
+std::uint64_t label(const ImageView& image, const LabelView& out, const Options& options,
+                    std::vector<Region>* regions) {
+    const ImageView view = detail::checked(image);
+    const LabelView into = detail::checked(out);
+    if (into.width != view.width || into.height != view.height) {
+        throw error("the label buffer is " + std::to_string(into.width) + " x " +
+                    std::to_string(into.height) + ", the image " + std::to_string(view.width) +
+                    " x " + std::to_string(view.height));
+    }
+    const Labeling labeling = label(view, options);
+    if (regions != nullptr) *regions = labeling.regions();
+    labeling.paint_rows(into, 0, &view);
     return labeling.count();
 }
 

@@ -47,6 +47,11 @@ void Labeling::paint(const LabelView& out) const {
 }
 
 void Labeling::paint_rows(const LabelView& out, std::int64_t first_row) const {
+    paint_rows(out, first_row, nullptr);
+}
+
+void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
+                          const ImageView* image) const {
     const LabelView view = detail::checked(out);
     if (view.width != width()) {
         throw error("the label rows are " + std::to_string(view.width) + " wide, the image " +
@@ -62,28 +67,29 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row) const {
                     " to " + std::to_string(last_label()) + " do not fit " +
                     detail::label_type_name(view.type) + " labels");
     }
+    // The image's pixels serve when they are packed rows (a checked view).
+    engine::SourceRows source{};
+    const bool from_image =
+        image != nullptr &&
+        image->column_stride == static_cast<std::ptrdiff_t>(detail::pixel_size(image->type));
+    if (from_image) {
+        source = {static_cast<const std::byte*>(image->data), image->row_stride,
+                  detail::pixel_kind(image->type)};
+    }
     engine::paint_rows(state.store, first_row, view.height, first_label() - 1,
                        detail::label_kind(view.type), view.data, view.row_stride,
-                       view.column_stride);
+                       view.column_stride, from_image ? &source : nullptr);
 }
 
 std::vector<Region> Labeling::regions() const {
     std::vector<Region> regions;
     if (count() == 0) return regions;
-    engine::RegionSums sums;
-    engine::sum_regions(state_->store, count(), 0, sums);
-    regions.resize(count());
-    for (std::size_t k = 0; k < regions.size(); ++k) {
-        Region& r = regions[k];
-        r.label = first_label() + k;
-        r.area = sums.area[k];
-        r.left = sums.left[k];
-        r.right = sums.right[k];
-        r.top = sums.top[k];
-        r.bottom = sums.bottom[k];
-        r.sum_x = sums.sum_x[k];
-        r.sum_y = sums.sum_y[k];
-    }
+    Region empty;
+    empty.left = empty.top = INT64_MAX;
+    empty.right = empty.bottom = INT64_MIN;
+    regions.assign(count(), empty);
+    engine::sum_regions(state_->store, 0, regions.data());
+    for (std::size_t k = 0; k < regions.size(); ++k) regions[k].label = first_label() + k;
     return regions;
 }
 

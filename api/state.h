@@ -18,7 +18,6 @@ struct Labeling::State {
 struct Labeler::State {
     Options options;
     engine::RunStore store;
-    engine::Classes classes;
 };
 
 }  // namespace runlabel

@@ -33,6 +33,8 @@ class RowSource {
   public:
     explicit RowSource(const ImageView& rows);  // a checked view
     std::int64_t rows() const { return rows_; }
+    // Whether rows are the caller's own memory (no gathering).
+    bool packed() const { return packed_; }
     // Row r, valid until the next call.
     const void* row(std::int64_t r);
 

@@ -1,6 +1,6 @@
 // Internal to the labeling engine: the growable arrays every engine table lives
-// in. Memory comes straight from malloc and realloc (large blocks grow by
-// remapping their pages, not by copying), is weighed against the memory the
+// in. Memory (large blocks grow by remapping their pages, not by copying) is
+// weighed against the memory the
 // process may still use before it is asked for, and a refusal is a
 // std::bad_alloc for the caller, never the end of the process. Each buffer is
 // owned by one value, so threads labeling different images never meet here.
@@ -20,6 +20,13 @@ namespace runlabel::engine {
 // the memory it may use (the machine's, its cgroup's or its rlimits').
 void check_memory(std::size_t bytes);
 
+// Blocks behind buffers: a block of old_bytes (nullptr, 0 for none) made to
+// hold new_bytes, keeping its contents; nullptr when it cannot be had (the
+// old block is then untouched). Large blocks are mappings of their own,
+// advised for huge pages, which grow by moving their pages, not their bytes.
+void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes);
+void free_block(void* block, std::size_t bytes);
+
 // Tests make the n-th next allocation on the calling thread fail (0: none).
 void fail_allocation_after(int n);
 bool allocation_should_fail();
@@ -33,7 +40,7 @@ class Buffer {
   public:
     Buffer() = default;
     explicit Buffer(std::size_t n) { resize(n); }
-    ~Buffer() { std::free(data_); }
+    ~Buffer() { free_block(data_, bytes(capacity_)); }
     Buffer(Buffer&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)),
           size_(std::exchange(other.size_, 0)),
@@ -76,20 +83,23 @@ class Buffer {
 
     // Gives the memory back.
     void release() {
-        std::free(std::exchange(data_, nullptr));
+        free_block(std::exchange(data_, nullptr), bytes(capacity_));
         size_ = capacity_ = 0;
     }
 
   private:
+    static std::size_t bytes(std::size_t capacity) {
+        return capacity == 0 ? 0 : (capacity + kPad) * sizeof(T);
+    }
+
     void grow(std::size_t n) {
         constexpr std::size_t kMax = (SIZE_MAX / sizeof(T)) - kPad;
         if (n > kMax) throw std::bad_alloc();
         std::size_t capacity = capacity_ < 16 ? 16 : capacity_ + capacity_ / 2;
         if (capacity < n || capacity > kMax) capacity = n;
-        const std::size_t bytes = (capacity + kPad) * sizeof(T);
-        check_memory(bytes - (capacity_ == 0 ? 0 : (capacity_ + kPad) * sizeof(T)));
+        check_memory(bytes(capacity) - bytes(capacity_));
         if (allocation_should_fail()) throw std::bad_alloc();
-        void* block = std::realloc(data_, bytes);
+        void* block = resize_block(data_, bytes(capacity_), bytes(capacity));
         if (block == nullptr) throw std::bad_alloc();
         data_ = static_cast<T*>(block);
         capacity_ = capacity;

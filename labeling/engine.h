@@ -3,8 +3,8 @@
 // one after another; labeling is one top-down pass over the store that can
 // follow the rows as they arrive, then a numbering of the regions.
 //
-// Nothing here is shared between values: a RunStore and its Classes belong to
-// one labeling, so threads labeling different images never meet. Failures are
+// Nothing here is shared between values: a RunStore belongs to one
+// labeling, so threads labeling different images never meet. Failures are
 // exceptions (std::bad_alloc, std::length_error), never the end of the process.
 #pragma once
 
@@ -28,11 +28,14 @@ constexpr std::uint64_t kMaxRuns = UINT32_MAX - 1;
 // The runs of consecutive image rows. Run i covers columns bounds[2i] to
 // bounds[2i + 1] - 1 of its row; a row's runs are consecutive, left to right,
 // and the runs of row r are row_start[r] .. row_start[r + 1] - 1.
+//
+// While the rows are labelled, labels[i] is run i's parent in a union-find
+// forest over the runs: every tree's root is its smallest run, so a parent is
+// never after its child and the root of a region is its first run in raster
+// order. Numbering then replaces each entry by the run's region number.
 struct RunStore {
-    // Past the last run, eight zeroed ints may be read: the labeling pass
-    // looks at the row above four runs at a time.
-    Buffer<int32_t, 8> bounds;
-    Buffer<uint32_t> labels;  // per run: provisional, then region numbers
+    Buffer<int32_t> bounds;
+    Buffer<uint32_t> labels;
     Buffer<uint32_t> row_start{1};
     int64_t cols = 0;
 
@@ -53,68 +56,10 @@ void encode_row(RunStore& store, const void* pixels, PixelKind kind);
 // last), ordered and apart, as encode_row would make them.
 void append_run_row(RunStore& store, const int32_t* bounds, std::uint32_t count);
 
-// Equivalences between provisional labels: a union-find forest in which every
-// class's root is its smallest label, so a parent is always smaller than its
-// child and one forward sweep resolves every label. Labels are 1.. in the
-// order they are handed out.
-class Classes {
-  public:
-    Classes() { parent_.resize(1); }
-
-    std::uint32_t labels() const { return next_ - 1; }
-
-    // Room for n more labels, so that take() needs no check.
-    void reserve(std::uint32_t n) {
-        if (std::uint64_t(next_) + n > kMaxRuns + 1)
-            throw std::length_error("Too many runs in image");
-        if (parent_.size() < std::size_t(next_) + n) parent_.resize(std::size_t(next_) + n);
-    }
-
-    // A new label when fresh, otherwise inherited; chosen without a jump, as
-    // on textured images the choice follows no pattern.
-    std::uint32_t take(bool fresh, std::uint32_t inherited) {
-        parent_[next_] = next_;
-        const std::uint32_t mask = 0u - static_cast<std::uint32_t>(fresh);
-        const std::uint32_t label = (next_ & mask) | (inherited & ~mask);
-        next_ += static_cast<std::uint32_t>(fresh);
-        return label;
-    }
-
-    std::uint32_t root(std::uint32_t x) {
-        std::uint32_t* parent = parent_.data();
-        while (parent[x] != x) {
-            parent[x] = parent[parent[x]];  // path halving
-            x = parent[x];
-        }
-        return x;
-    }
-
-    void unite(std::uint32_t a, std::uint32_t b) {
-        a = root(a);
-        b = root(b);
-        if (a < b) {
-            parent_[b] = a;
-        } else if (b < a) {
-            parent_[a] = b;
-        }
-    }
-
-    // Replaces each label's parent by its region number, 1.. in order of each
-    // class's smallest label, and returns the count. The forest is gone then.
-    std::uint32_t number_classes();
-
-    // After number_classes: the region number of label x.
-    const std::uint32_t* regions() const { return parent_.data(); }
-
-  private:
-    Buffer<std::uint32_t> parent_;
-    std::uint32_t next_ = 1;
-};
-
-// The top-down pass for the newest row of the store: each of its runs takes
-// the label of the first run above it touches, or a new label, and the classes
-// of the other runs it touches are united. Connectivity is 4 or 8.
-void label_newest_row(RunStore& store, Classes& classes, int connectivity);
+// The top-down pass for the newest row of the store: each of its runs joins
+// the trees of the runs above it that it touches (a shared column for
+// connectivity 4, a corner too for 8), or starts a tree of its own.
+void label_newest_row(RunStore& store, int connectivity);
 
 // Regions numbered 1..count; how the final numbering is chosen.
 struct NumberingOptions {
@@ -125,30 +70,58 @@ struct NumberingOptions {
 // Ends a labeling: every run's label becomes its region number (0 for a
 // region dropped by min_area), regions in raster order of their first run
 // unless by_area. Returns the region count.
-std::uint64_t number_regions(RunStore& store, Classes& classes, const NumberingOptions& options);
+std::uint64_t number_regions(RunStore& store, const NumberingOptions& options);
 
-// Per-region sums over the runs, indexed by region number - 1.
-struct RegionSums {
-    Buffer<std::uint64_t> area;
-    Buffer<std::uint64_t> sum_x;
-    Buffer<std::uint64_t> sum_y;
-    Buffer<int32_t> left, right;  // columns, inclusive
-    Buffer<int64_t> top, bottom;  // rows, inclusive
-};
-
-// Sums the numbered runs of rows [0, store.rows()) whose first row in the image
-// is row_offset, for count regions.
-void sum_regions(const RunStore& store, std::uint64_t count, int64_t row_offset, RegionSums& sums);
+// Adds the runs of rows [0, store.rows()) of a numbered store, whose first
+// row in the image is row_offset, to per-region totals: regions[k - 1] for
+// region k, each with the fields area, sum_x, sum_y (sums of the pixels'
+// columns and rows) and left, top, right, bottom (inclusive), set beforehand
+// to 0 and to an empty box (left and top past any pixel, right and bottom
+// before any). One record per region keeps each run's updates in one place.
+template <typename Region>
+void sum_regions(const RunStore& store, int64_t row_offset, Region* regions) {
+    const int32_t* bounds = store.bounds.data();
+    const std::uint32_t* labels = store.labels.data();
+    for (int64_t r = 0; r < store.rows(); ++r) {
+        const int64_t y = r + row_offset;
+        const std::uint32_t end = store.end_run(r);
+        for (std::uint32_t i = store.first_run(r); i < end; ++i) {
+            if (labels[i] == 0) continue;
+            Region& g = regions[labels[i] - 1];
+            const int64_t first = bounds[2 * std::size_t(i)];
+            const int64_t last = bounds[2 * std::size_t(i) + 1] - 1;
+            const auto length = static_cast<std::uint64_t>(last - first + 1);
+            g.area += length;
+            // first + ... + last: one of length and first + last is even.
+            g.sum_x += static_cast<std::uint64_t>(first + last) * length / 2;
+            g.sum_y += static_cast<std::uint64_t>(y) * length;
+            if (first < g.left) g.left = first;
+            if (last > g.right) g.right = last;
+            if (y < g.top) g.top = y;
+            g.bottom = y;
+        }
+    }
+}
 
 // Label widths a painter writes.
 enum class LabelKind : uint8_t { k8, k16, k32, k64 };
+
+// The labelled image's own rows, packed pixels of a kind, row r at
+// data + r * row_stride (bytes): where they are at hand, painting reads them
+// instead of each run's bounds for runs of one region in a row.
+struct SourceRows {
+    const std::byte* data;
+    std::ptrdiff_t row_stride;
+    PixelKind kind;
+};
 
 // Paints rows [first_row, first_row + rows) of a numbered store into out: row
 // r at out + (r - first_row) * row_stride, pixel c at + c * column_stride
 // (bytes). A region numbered k is written as base + k, reduced to the label
 // width (the caller has checked that it fits, or asked for the low bits);
-// background is 0.
+// background is 0. source, when given, is the image the store was made of.
 void paint_rows(const RunStore& store, int64_t first_row, int64_t rows, std::uint64_t base,
-                LabelKind kind, void* out, std::ptrdiff_t row_stride, std::ptrdiff_t column_stride);
+                LabelKind kind, void* out, std::ptrdiff_t row_stride, std::ptrdiff_t column_stride,
+                const SourceRows* source = nullptr);
 
 }  // namespace runlabel::engine

@@ -14,13 +14,11 @@
 
 namespace {
 
-using runlabel::engine::Classes;
 using runlabel::engine::RunStore;
 
 // Consecutive nodes of one row make a row of the store; a row that does not
 // follow the one before it in the image is kept apart from it by an empty row.
-void label_list(const RunNode* list, int run_count, int connectivity, RunStore& store,
-                Classes& classes) {
+void label_list(const RunNode* list, int run_count, int connectivity, RunStore& store) {
     std::vector<int32_t> bounds;
     long long nodes = 0;
     bool first_group = true;
@@ -35,11 +33,11 @@ void label_list(const RunNode* list, int run_count, int connectivity, RunStore& 
         }
         if (!first_group && row != last_row + 1) {
             runlabel::engine::append_run_row(store, nullptr, 0);
-            runlabel::engine::label_newest_row(store, classes, connectivity);
+            runlabel::engine::label_newest_row(store, connectivity);
         }
         runlabel::engine::append_run_row(store, bounds.data(),
                                          static_cast<uint32_t>(bounds.size() / 2));
-        runlabel::engine::label_newest_row(store, classes, connectivity);
+        runlabel::engine::label_newest_row(store, connectivity);
         last_row = row;
         first_group = false;
     }
@@ -58,11 +56,10 @@ RunNode* label_runs(RunNode* list, int run_count, int start_label, int* region_c
         return list;
     }
     RunStore store;
-    Classes classes;
     uint64_t regions = 0;
     try {
-        label_list(list, run_count, connectivity, store, classes);
-        regions = runlabel::engine::number_regions(store, classes, {});
+        label_list(list, run_count, connectivity, store);
+        regions = runlabel::engine::number_regions(store, {});
     } catch (const std::bad_alloc&) {
         fatal_error("Memory allocation failure");
     } catch (const std::length_error&) {

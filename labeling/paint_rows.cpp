@@ -1,6 +1,9 @@
 // Paints numbered runs into label rows of any width and layout. A row is
 // written in one sweep, each pixel about once: the gap before a run gets
-// zeros, the run its label.
+// zeros, the run its label. Where the image's own pixels are at hand, runs
+// of one region that follow each other in a row are painted as one span from
+// the pixels (foreground takes the label, background 0), which costs the
+// same whether the span holds one run or a thousand.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -54,16 +57,25 @@ inline void paint_run(T* gap, T* start, const T* end, T label) {
 }
 #endif
 
-// One row of cols contiguous pixels.
+// One row of cols contiguous pixels from out; the runs' bounds count from
+// origin columns left of out.
 template <typename T>
 void paint_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels, uint32_t count,
-               uint64_t base) {
+               uint64_t base, int64_t origin = 0) {
     std::ptrdiff_t written = 0;  // pixels [0, written) hold their final value
     for (uint32_t i = 0; i < count; ++i) {
-        const std::ptrdiff_t start = bounds[2 * i];
-        const std::ptrdiff_t end = bounds[2 * i + 1];
+        const std::ptrdiff_t start = bounds[2 * i] - origin;
+        const std::ptrdiff_t end = bounds[2 * i + 1] - origin;
         const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
 #if defined(__SSE2__)
+        // A gap and a run of a store each at most: one store each, the
+        // run's after the gap's, which may reach into the run.
+        if (start - written <= kLanes<T> && end - start <= kLanes<T> && start + kLanes<T> <= cols) {
+            store(out + written, _mm_setzero_si128());
+            store(out + start, splat(label));
+            written = end;
+            continue;
+        }
         // Near the row's end the plain fills below keep every store inside it.
         if (std::max(written + kShortGap<T>, end + kShortRun<T>) <= cols) {
             paint_run(out + written, out + start, out + end, label);
@@ -74,6 +86,59 @@ void paint_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labe
         std::fill(out + written, out + start, T{0});
         std::fill(out + start, out + end, label);
         written = end;
+    }
+    std::fill(out + written, out + cols, T{0});
+}
+
+// The label, or 0, of every pixel of [from, to) by its own pixel value.
+template <typename T, typename Pixel>
+void paint_span(T* out, const Pixel* px, int64_t from, int64_t to, T label) {
+    for (int64_t c = from; c < to; ++c) out[c] = px[c] != 0 ? label : T{0};
+}
+
+template <typename T>
+void paint_span_bits(T* out, const uint8_t* bits, int64_t from, int64_t to, T label) {
+    for (int64_t c = from; c < to; ++c) out[c] = (bits[c >> 3] >> (7 - (c & 7))) & 1 ? label : T{0};
+}
+
+// One row of cols contiguous pixels, with the image's row px at hand: runs of
+// one region in a row become one span.
+template <typename T, typename Pixel>
+void paint_row_from(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
+                    uint32_t count, uint64_t base, const Pixel* px) {
+    int64_t written = 0;
+    uint32_t i = 0;
+    while (i < count) {
+        uint32_t j = i + 1;
+        while (j < count && labels[j] == labels[i]) ++j;
+        if (j - i == 1) {
+            // A run alone: its bounds say all.
+            paint_row(out + written, bounds[2 * i + 1] - written, bounds + 2 * i, labels + i, 1,
+                      base, written);
+        } else {
+            const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
+            std::fill(out + written, out + bounds[2 * i], T{0});
+            paint_span(out, px, bounds[2 * i], bounds[2 * j - 1], label);
+        }
+        written = bounds[2 * j - 1];
+        i = j;
+    }
+    std::fill(out + written, out + cols, T{0});
+}
+
+template <typename T>
+void paint_row_from_bits(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
+                         uint32_t count, uint64_t base, const uint8_t* bits) {
+    int64_t written = 0;
+    uint32_t i = 0;
+    while (i < count) {
+        uint32_t j = i + 1;
+        while (j < count && labels[j] == labels[i]) ++j;
+        const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
+        std::fill(out + written, out + bounds[2 * i], T{0});
+        paint_span_bits(out, bits, bounds[2 * i], bounds[2 * j - 1], label);
+        written = bounds[2 * j - 1];
+        i = j;
     }
     std::fill(out + written, out + cols, T{0});
 }
@@ -97,19 +162,47 @@ void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t col
 
 template <typename T>
 void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base, std::byte* out,
-           std::ptrdiff_t row_stride, std::ptrdiff_t column_stride) {
+           std::ptrdiff_t row_stride, std::ptrdiff_t column_stride, const SourceRows* source) {
     const int32_t* bounds = store.bounds.data();
     const uint32_t* labels = store.labels.data();
+    const bool packed = column_stride == static_cast<std::ptrdiff_t>(sizeof(T));
     for (int64_t r = 0; r < rows; ++r) {
         const uint32_t first = store.first_run(first_row + r);
         const uint32_t count = store.end_run(first_row + r) - first;
+        const int32_t* b = bounds + 2 * std::size_t(first);
+        const uint32_t* l = labels + first;
         std::byte* row = out + r * row_stride;
-        if (column_stride == static_cast<std::ptrdiff_t>(sizeof(T))) {
-            paint_row(reinterpret_cast<T*>(row), store.cols, bounds + 2 * std::size_t(first),
-                      labels + first, count, base);
-        } else {
-            paint_strided_row<T>(row, column_stride, store.cols, bounds + 2 * std::size_t(first),
-                                 labels + first, count, base);
+        if (!packed) {
+            paint_strided_row<T>(row, column_stride, store.cols, b, l, count, base);
+            continue;
+        }
+        T* o = reinterpret_cast<T*>(row);
+        if (source == nullptr || count < 2) {
+            paint_row(o, store.cols, b, l, count, base);
+            continue;
+        }
+        const std::byte* px = source->data + (first_row + r) * source->row_stride;
+        switch (source->kind) {
+            case PixelKind::k8:
+                paint_row_from(o, store.cols, b, l, count, base,
+                               reinterpret_cast<const uint8_t*>(px));
+                break;
+            case PixelKind::k16:
+                paint_row_from(o, store.cols, b, l, count, base,
+                               reinterpret_cast<const uint16_t*>(px));
+                break;
+            case PixelKind::k32:
+                paint_row_from(o, store.cols, b, l, count, base,
+                               reinterpret_cast<const uint32_t*>(px));
+                break;
+            case PixelKind::k64:
+                paint_row_from(o, store.cols, b, l, count, base,
+                               reinterpret_cast<const uint64_t*>(px));
+                break;
+            case PixelKind::kBitMsb:
+                paint_row_from_bits(o, store.cols, b, l, count, base,
+                                    reinterpret_cast<const uint8_t*>(px));
+                break;
         }
     }
 }
@@ -117,18 +210,22 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
 }  // namespace
 
 void paint_rows(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base,
-                LabelKind kind, void* out, std::ptrdiff_t row_stride,
-                std::ptrdiff_t column_stride) {
+                LabelKind kind, void* out, std::ptrdiff_t row_stride, std::ptrdiff_t column_stride,
+                const SourceRows* source) {
     auto* bytes = static_cast<std::byte*>(out);
     switch (kind) {
         case LabelKind::k8:
-            return paint<uint8_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+            return paint<uint8_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
+                                  source);
         case LabelKind::k16:
-            return paint<uint16_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+            return paint<uint16_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
+                                   source);
         case LabelKind::k32:
-            return paint<uint32_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+            return paint<uint32_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
+                                   source);
         case LabelKind::k64:
-            return paint<uint64_t>(store, first_row, rows, base, bytes, row_stride, column_stride);
+            return paint<uint64_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
+                                   source);
     }
 }
 

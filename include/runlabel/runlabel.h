@@ -211,17 +211,24 @@ class RUNLABEL_API Labeling {
 
   private:
     explicit Labeling(std::shared_ptr<const State> state);
+    void paint_rows(const LabelView& out, std::int64_t first_row, const ImageView* image) const;
     friend class Labeler;
+    friend std::uint64_t label(const ImageView&, const LabelView&, const Options&,
+                               std::vector<Region>*);
     std::shared_ptr<const State> state_;
 };
 
 // Labels an image, keeping its runs for painting, statistics or runs.
 RUNLABEL_API Labeling label(const ImageView& image, const Options& options = {});
 
-// Labels an image into out (the image's size) and returns the region count.
+// Labels an image into out (the image's size) and returns the region count;
+// given regions, fills it with their statistics as Labeling::regions does.
 // Throws before anything is written when a label does not fit out's type.
+// Reading the image again while painting, this is quicker than painting a
+// Labeling where regions span many runs of a row.
 RUNLABEL_API std::uint64_t label(const ImageView& image, const LabelView& out,
-                                 const Options& options = {});
+                                 const Options& options = {},
+                                 std::vector<Region>* regions = nullptr);
 
 // A label image allocated for the caller.
 template <typename Label>
