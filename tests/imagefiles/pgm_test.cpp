@@ -4,9 +4,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 #include "file_fixture.h"
 #include "imagefiles/imagefiles.h"
+#include "support/support.h"
 
 namespace {
 
@@ -167,6 +171,52 @@ TEST_F(WritePgm, FailedWriteLeavesNoPartialFile) {
         testing::ExitedWithCode(1), "\nOutput file write failed\n");
     EXPECT_FALSE(std::filesystem::exists(out));
     free_pgm(image);
+}
+
+TEST_F(WritePgm, FailedWriteKeepsTheOldFile) {
+    std::string in = write_file("in.pgm", "P5\n1000 100\n255\n" + std::string(100000, 'x'));
+    GreyImage* image = read_pgm(in.c_str());
+    ASSERT_NE(image, nullptr);
+    std::string out = write_file("out.pgm", "old contents");
+    EXPECT_EXIT(
+        {
+            limit_file_size(4096);
+            write_pgm(out.c_str(), image);
+        },
+        testing::ExitedWithCode(1), "\nOutput file write failed\n");
+    EXPECT_EQ(read_file(out), "old contents");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
+    free_pgm(image);
+}
+
+// A caller's matrix need not be one block in row order: rows may be blocks of
+// their own, or a vertical flip may be made by swapping the row pointers.
+TEST_F(WritePgm, FollowsTheRowPointers) {
+    const std::string rows[] = {"abcd", "efgh", "ijkl"};
+    GreyImage image{"P5", 4, 3, 255, nullptr};
+    std::string out = path("out.pgm");
+    const std::string header = "P5\n# " + out + "\n4 3\n255\n";
+
+    // Rows in blocks of their own, far apart.
+    std::vector<std::vector<uint8_t>> blocks;
+    std::vector<uint8_t*> separate;
+    for (const std::string& row : rows) {
+        blocks.emplace_back(row.begin(), row.end());
+        blocks.emplace_back(4096, 0);  // keeps the next row away from this one
+    }
+    for (std::size_t i = 0; i < blocks.size(); i += 2) separate.push_back(blocks[i].data());
+    image.pixels = separate.data();
+    write_pgm(out.c_str(), &image);
+    EXPECT_EQ(read_file(out), header + "abcdefghijkl");
+
+    // One block, row pointers reversed.
+    image.pixels = alloc_byte_matrix(3, 4);
+    for (int r = 0; r < 3; ++r) std::memcpy(image.pixels[r], rows[r].data(), 4);
+    std::swap(image.pixels[0], image.pixels[2]);
+    write_pgm(out.c_str(), &image);
+    EXPECT_EQ(read_file(out), header + "ijklefghabcd");
+    std::swap(image.pixels[0], image.pixels[2]);  // row 0 owns the block again
+    free_byte_matrix(image.pixels, 3, 4);
 }
 
 TEST_F(WritePgm, UnopenableOutputIsFatal) {
