@@ -1,5 +1,5 @@
 // Internal to imagefiles: the one header reader and writer shared by greymaps
-// and pixmaps, and the output-file discipline shared by every writer.
+// and pixmaps.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +36,3 @@ void refuse_truncated(std::FILE* file);
 // so that they cannot end the comment line early. Returns false on a failed write.
 bool write_netpbm_header(std::FILE* file, const char* magic, const char* file_name, int width,
                          int height, int maxval);
-
-// Opens file_name for writing, or stops with "Output file open failed".
-std::FILE* open_output(const char* file_name);
-
-// Closes the output. When ok is false or the close fails, removes the file if
-// it is a plain regular file (never a device, a pipe or a link's target) and
-// returns false.
-bool close_output(std::FILE* file, const char* file_name, bool ok);

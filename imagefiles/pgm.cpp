@@ -1,11 +1,14 @@
-// Raw greymaps: one byte per pixel whatever maxval says; the raster is moved
-// with one block read or write, since the pixel rows share one block.
+// Raw greymaps: one byte per pixel whatever maxval says. The reader fills its
+// own matrix as one block; the writer goes through the row pointers, since a
+// caller's matrix may hold its rows anywhere.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
+#include "support/output_file.h"
 #include "support/support.h"
 
 GreyImage* read_pgm(const char* file_name) {
@@ -31,12 +34,25 @@ GreyImage* read_pgm(const char* file_name) {
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {
-    std::FILE* file = open_output(file_name);
-    const uint64_t pixels = uint64_t(image->width) * uint64_t(image->height);
-    bool ok = write_netpbm_header(file, image->magic, file_name, image->width, image->height,
-                                  image->maxval);
-    if (ok && pixels > 0) ok = std::fwrite(image->pixels[0], 1, pixels, file) == pixels;
-    if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
+    std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
+    if (out == nullptr) fatal_error("Output file open failed");
+    std::FILE* file = out->stream();
+    const int width = image->width;
+    const int height = image->height;
+    bool ok = write_netpbm_header(file, image->magic, file_name, width, height, image->maxval);
+    uint8_t* const* rows = image->pixels;
+    bool contiguous = true;
+    for (int r = 1; r < height && contiguous; ++r)
+        contiguous = rows[r] == rows[0] + std::size_t(r) * std::size_t(width);
+    if (width > 0 && height > 0 && contiguous) {
+        const uint64_t pixels = uint64_t(width) * uint64_t(height);
+        ok = ok && std::fwrite(rows[0], 1, pixels, file) == pixels;
+    } else {
+        for (int r = 0; r < height && ok && width > 0; ++r)
+            ok = std::fwrite(rows[r], 1, std::size_t(width), file) == std::size_t(width);
+    }
+    if (!ok) out->fail();
+    if (!out->commit()) fatal_error("Output file write failed");
     return 1;
 }
 

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
+#include "support/output_file.h"
 #include "support/support.h"
 
 namespace {
@@ -56,11 +58,14 @@ ColorImage* read_ppm(const char* file_name) {
 }
 
 int write_ppm(const char* file_name, const ColorImage* image) {
-    std::FILE* file = open_output(file_name);
     const int width = image->width;
+    // Taken before the output exists, so running out of memory leaves none.
+    uint8_t* row = alloc_row_buffer(width);
+    std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
+    if (out == nullptr) fatal_error("Output file open failed");
+    std::FILE* file = out->stream();
     bool ok =
         write_netpbm_header(file, image->magic, file_name, width, image->height, image->maxval);
-    uint8_t* row = alloc_row_buffer(width);
     const std::size_t row_bytes = std::size_t(width) * 3;
     for (int r = 0; r < image->height && ok && width > 0; ++r) {
         for (int c = 0; c < width; ++c) {
@@ -71,7 +76,8 @@ int write_ppm(const char* file_name, const ColorImage* image) {
         ok = std::fwrite(row, 1, row_bytes, file) == row_bytes;
     }
     heap_free(row);
-    if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
+    if (!ok) out->fail();
+    if (!out->commit()) fatal_error("Output file write failed");
     return 1;
 }
 
