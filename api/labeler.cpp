@@ -81,7 +81,9 @@ std::uint64_t label(const ImageView& image, const LabelView& out, const Options&
                     " x " + std::to_string(view.height));
     }
     const Labeling labeling = label(view, options);
-    if (regions != nullptr) *regions = labeling.regions();
+    // Filled in place: a vector the caller keeps for image after image is
+    // written warm.
+    if (regions != nullptr) labeling.fill_regions(*regions);
     labeling.paint_rows(into, 0, &view);
     return labeling.count();
 }

@@ -83,14 +83,18 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
 
 std::vector<Region> Labeling::regions() const {
     std::vector<Region> regions;
-    if (count() == 0) return regions;
+    fill_regions(regions);
+    return regions;
+}
+
+void Labeling::fill_regions(std::vector<Region>& regions) const {
     Region empty;
     empty.left = empty.top = INT64_MAX;
     empty.right = empty.bottom = INT64_MIN;
     regions.assign(count(), empty);
+    if (count() == 0) return;
     engine::sum_regions(state_->store, 0, regions.data());
     for (std::size_t k = 0; k < regions.size(); ++k) regions[k].label = first_label() + k;
-    return regions;
 }
 
 std::vector<Run> Labeling::runs() const {

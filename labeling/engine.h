@@ -85,16 +85,29 @@ void sum_regions(const RunStore& store, int64_t row_offset, Region* regions) {
     for (int64_t r = 0; r < store.rows(); ++r) {
         const int64_t y = r + row_offset;
         const std::uint32_t end = store.end_run(r);
-        for (std::uint32_t i = store.first_run(r); i < end; ++i) {
-            if (labels[i] == 0) continue;
-            Region& g = regions[labels[i] - 1];
+        std::uint32_t i = store.first_run(r);
+        while (i < end) {
+            // Runs of one region side by side in a row are summed here first,
+            // so that a region of many runs is not updated run by run.
+            const std::uint32_t label = labels[i];
             const int64_t first = bounds[2 * std::size_t(i)];
-            const int64_t last = bounds[2 * std::size_t(i) + 1] - 1;
-            const auto length = static_cast<std::uint64_t>(last - first + 1);
-            g.area += length;
-            // first + ... + last: one of length and first + last is even.
-            g.sum_x += static_cast<std::uint64_t>(first + last) * length / 2;
-            g.sum_y += static_cast<std::uint64_t>(y) * length;
+            std::uint64_t area = 0;
+            std::uint64_t sum_x = 0;
+            int64_t last = 0;
+            do {
+                const int64_t from = bounds[2 * std::size_t(i)];
+                last = bounds[2 * std::size_t(i) + 1] - 1;
+                const auto length = static_cast<std::uint64_t>(last - from + 1);
+                area += length;
+                // from + ... + last: one of length and from + last is even.
+                sum_x += static_cast<std::uint64_t>(from + last) * length / 2;
+                ++i;
+            } while (i < end && labels[i] == label);
+            if (label == 0) continue;
+            Region& g = regions[label - 1];
+            g.area += area;
+            g.sum_x += sum_x;
+            g.sum_y += static_cast<std::uint64_t>(y) * area;
             if (first < g.left) g.left = first;
             if (last > g.right) g.right = last;
             if (y < g.top) g.top = y;

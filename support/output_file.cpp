@@ -56,7 +56,11 @@ std::string temporary_name(const std::string& base) {
                               (static_cast<unsigned long long>(getpid()) << 30) ^
                               (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B9u);
     constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyz012345";
-    std::string name = "." + base.substr(0, kTemporaryStem) + ".";
+    // Appended piece by piece: g++ 12 at -O3 warns falsely (-Wrestrict) on
+    // "." + string.
+    std::string name(1, '.');
+    name.append(base, 0, kTemporaryStem);
+    name += '.';
     for (int i = 0; i < 6; ++i, bits >>= 5) name += kDigits[bits & 31];
     return name;
 }

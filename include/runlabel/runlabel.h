@@ -212,6 +212,7 @@ class RUNLABEL_API Labeling {
   private:
     explicit Labeling(std::shared_ptr<const State> state);
     void paint_rows(const LabelView& out, std::int64_t first_row, const ImageView* image) const;
+    void fill_regions(std::vector<Region>& regions) const;
     friend class Labeler;
     friend std::uint64_t label(const ImageView&, const LabelView&, const Options&,
                                std::vector<Region>*);
