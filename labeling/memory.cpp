@@ -1,10 +1,10 @@
 // The blocks behind the engine's buffers, the memory check they pass, and the
 // allocation-failure hook the engine's tests use.
 //
-// A block of a few megabytes or more is a mapping of its own: advised for
-// huge pages, its first touch costs one fault per 2 MiB instead of one per
-// 4 KiB, and it grows by moving its pages rather than copying its bytes.
-// Smaller blocks come from malloc. Under the address sanitizer every block
+// A block of a quarter megabyte or more is a mapping of its own, which grows
+// by moving its pages rather than copying its bytes; from a few megabytes on
+// it is advised for huge pages, so that its first touch costs one fault per
+// 2 MiB instead of one per 4 KiB. Smaller blocks come from malloc. Under the address sanitizer every block
 // comes from malloc, where overruns show.
 //
 // The kernel clears every fresh page, which for a labeling of many short runs
@@ -36,8 +36,10 @@ namespace {
 thread_local int allocations_until_failure = 0;
 
 #ifndef RUNLABEL_PLAIN_BLOCKS
+constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
-constexpr std::size_t kLargeBlock = 2 * kHugePage;
+constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
+constexpr std::size_t kHugeBlock = 4 * kHugePage;
 // A large block's mapping starts with its length; the bytes handed out
 // follow, a cache line in.
 constexpr std::size_t kHeader = 64;
@@ -48,12 +50,14 @@ std::size_t& mapped_of(void* block) {
     return *reinterpret_cast<std::size_t*>(static_cast<char*>(block) - kHeader);
 }
 
-// Mappings are whole huge pages.
+// Mappings are whole pages, or whole huge pages from kHugeBlock on.
 std::size_t mapping_for(std::size_t bytes) {
-    return (bytes + kHeader + kHugePage - 1) & ~(kHugePage - 1);
+    const std::size_t unit = bytes + kHeader >= kHugeBlock ? kHugePage : kPage;
+    return (bytes + kHeader + unit - 1) & ~(unit - 1);
 }
 
 void advise_huge(void* mapping, std::size_t length) {
+    if (length < kHugeBlock) return;
     // Only the huge pages wholly inside the mapping can be backed by them.
     const auto start = reinterpret_cast<std::uintptr_t>(mapping);
     const auto begin = (start + kHugePage - 1) & ~(kHugePage - 1);
