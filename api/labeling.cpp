@@ -50,6 +50,22 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row) const {
     paint_rows(out, first_row, nullptr);
 }
 
+void Labeling::paint(const LabelView& out, const ImageView& image) const {
+    const ImageView view = detail::checked(image);
+    if (view.width != width() || view.height != height()) {
+        throw error("the image is " + std::to_string(view.width) + " x " +
+                    std::to_string(view.height) + ", the labelled image " +
+                    std::to_string(width()) + " x " + std::to_string(height()));
+    }
+    const LabelView into = detail::checked(out);
+    if (into.width != width() || into.height != height()) {
+        throw error("the label buffer is " + std::to_string(into.width) + " x " +
+                    std::to_string(into.height) + ", the image " + std::to_string(width()) + " x " +
+                    std::to_string(height()));
+    }
+    paint_rows(into, 0, &view);
+}
+
 void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
                           const ImageView* image) const {
     const LabelView view = detail::checked(out);

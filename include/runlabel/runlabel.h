@@ -199,6 +199,9 @@ class RUNLABEL_API Labeling {
     // nothing, when a label does not fit out's type and the options did not
     // ask to wrap.
     void paint(const LabelView& out) const;
+    // The same, reading the labelled image's own pixels where regions span
+    // many runs of a row, which is quicker; image must be the image labelled.
+    void paint(const LabelView& out, const ImageView& image) const;
     // Writes out.height rows from image row first_row: a band of the image.
     void paint_rows(const LabelView& out, std::int64_t first_row) const;
 
@@ -275,5 +278,28 @@ class RUNLABEL_API Labeler {
   private:
     std::unique_ptr<State> state_;
 };
+
+// An image read from a file: its samples as stored, row after row, channels
+// samples per pixel in the machine's byte order. A bitmap (PBM, bilevel TIFF)
+// comes as one byte per pixel, 1 for a set bit, with type boolean.
+struct Image {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    int channels = 1;
+    PixelType type = PixelType::u8;  // boolean, u8, u16, u32 or u64
+    std::vector<unsigned char> data;
+};
+
+// Reads a PBM, PGM, PPM, PAM, PNG or TIFF file ("-": standard input), known by
+// its content. Throws runlabel::error with the reader's one-line message.
+RUNLABEL_API Image read_image(const std::string& path);
+
+// Writes a label image in the format its name asks for: .png (8 or 16 bits),
+// .tif/.tiff (8 to 64), .npy (8 to 64), .pam (8 or 16), any other name an
+// 8-bit PGM greymap. The labels' type gives the bits; signed labels are
+// written as their unsigned bits. The file is complete or not written at all
+// (an existing one is left as it was). Throws runlabel::error for a type the
+// format cannot hold, or when the file cannot be written.
+RUNLABEL_API void write_labels(const std::string& path, const LabelView& labels);
 
 }  // namespace runlabel
