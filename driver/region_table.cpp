@@ -13,7 +13,7 @@ namespace {
 class Line {
   public:
     void text(const char* s) {
-        while (*s != '\0') buffer_[size_++] = *s++;
+        while (*s != '\0' && size_ < kSize) buffer_[size_++] = *s++;
     }
     template <typename Int>
     void number(Int n) {

@@ -51,23 +51,32 @@ void label_row(RunStore& store) {
         for (uint32_t i = first; i < end; ++i) parent[i] = i;
         return;
     }
-    const int32_t* bounds = store.bounds.data();
-    const int32_t* above = bounds + 2 * std::size_t(above_first);
+    const int32_t* run = store.bounds.data() + 2 * std::size_t(first);
+    const int32_t* const above = store.bounds.data() + 2 * std::size_t(above_first);
+    const uint32_t* const above_parent = parent + above_first;
     uint32_t q = 0;  // the first run above that may still touch
-    for (uint32_t i = first; i < end; ++i) {
-        const int32_t start = bounds[2 * std::size_t(i)] - kSlack;
-        const int32_t stop = bounds[2 * std::size_t(i) + 1] + kSlack;
+    for (uint32_t i = first; i < end; ++i, run += 2) {
+        const int32_t start = run[0] - kSlack;
+        const int32_t stop = run[1] + kSlack;
         while (q < above_count && above[2 * q + 1] <= start) ++q;
-        uint32_t r = i;
-        if (q < above_count && above[2 * q] < stop) {
-            r = root_of(parent, above_first + q);
-            uint32_t t = q + 1;
-            for (; t < above_count && above[2 * t] < stop; ++t) {
-                r = unite(parent, r, above_first + t);
-            }
-            q = t - 1;  // the last run touched may touch the next one too
+        if (q == above_count || above[2 * q] >= stop) {
+            parent[i] = i;
+            continue;
         }
-        parent[i] = r;
+        uint32_t t = q + 1;
+        if (t == above_count || above[2 * t] >= stop) {
+            // One run touched, as along most edges: joining its parent keeps
+            // the tree as shallow as it was, without a walk to the root.
+            parent[i] = above_parent[q];
+        } else {
+            uint32_t r = root_of(parent, above_first + q);
+            for (; t < above_count && above[2 * t] < stop; ++t)
+                r = unite(parent, r, above_first + t);
+            parent[i] = r;
+        }
+        // The last run touched may touch the next run too, unless it ends
+        // before this one does.
+        q = above[2 * (t - 1) + 1] > run[1] ? t - 1 : t;
     }
 }
 
