@@ -7,6 +7,7 @@
 #include <new>
 
 #include "driver/driver.h"
+#include "driver/report.h"
 #include "imagefiles/imagefiles.h"
 #include "runlabel/runlabel.h"
 #include "support/support.h"
@@ -28,6 +29,7 @@ int run_command_line(int argc, char** argv) {
     }
     const char* input_name = argv[1];
     const char* output_name = argv[2];
+    std::FILE* report = choose_report_stream(output_name);
 
     const std::time_t t0 = std::time(nullptr);
     GreyImage* image = read_pgm(input_name);
@@ -52,21 +54,23 @@ int run_command_line(int argc, char** argv) {
     } catch (const runlabel::error& e) {
         fatal_error(e.what());
     }
-    std::printf("Run ID %llu \n", labeling.run_count() > 0
-                                      ? static_cast<unsigned long long>(labeling.run_count())
-                                      : 1ULL);
+    std::fprintf(
+        report, "Run ID %llu \n",
+        labeling.run_count() > 0 ? static_cast<unsigned long long>(labeling.run_count()) : 1ULL);
     const std::time_t t2 = std::time(nullptr);
 
     labeling.paint(runlabel::label_view(rows > 0 ? image->pixels[0] : nullptr, cols, rows));
-    std::printf("Total %llu regions\n", static_cast<unsigned long long>(labeling.count()));
+    std::fprintf(report, "Total %llu regions\n", static_cast<unsigned long long>(labeling.count()));
     write_pgm(output_name, image);
 
     labeling = runlabel::Labeling();
     free_pgm(image);
     const std::time_t t3 = std::time(nullptr);
 
-    std::printf("Time for converting the image to run-length %7.5lf sec\n", std::difftime(t1, t0));
-    std::printf("Time for computing connected component %7.5lf sec\n", std::difftime(t2, t1));
-    std::printf("Total time elapse %7.5lf sec\n", std::difftime(t3, t0));
-    return 0;
+    std::fprintf(report, "Time for converting the image to run-length %7.5lf sec\n",
+                 std::difftime(t1, t0));
+    std::fprintf(report, "Time for computing connected component %7.5lf sec\n",
+                 std::difftime(t2, t1));
+    std::fprintf(report, "Total time elapse %7.5lf sec\n", std::difftime(t3, t0));
+    return report_complete(report) ? 0 : 1;
 }
