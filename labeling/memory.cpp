@@ -14,12 +14,14 @@
 // one), go back to the system when it ends, and never change a result.
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "labeling/buffer.h"
+#include "support/support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define RUNLABEL_PLAIN_BLOCKS 1
@@ -34,6 +36,12 @@ namespace {
 
 // Per thread, so that a test's countdown never reaches another thread.
 thread_local int allocations_until_failure = 0;
+
+// Linux promises memory it may not be able to back and kills the process when
+// the pages are touched; so every 64 MiB a thread's buffers grow, a request
+// is weighed against the limits in force, with room for the next 64 MiB.
+constexpr std::size_t kLookEvery = std::size_t(64) << 20;
+thread_local std::size_t grown_since_look = 0;
 
 #ifndef RUNLABEL_PLAIN_BLOCKS
 constexpr std::size_t kPage = 4096;
@@ -150,7 +158,16 @@ void* grow_mapping(void* block, std::size_t bytes) {
 
 }  // namespace
 
-void check_memory(std::size_t /*bytes*/) {}
+void check_memory(std::size_t bytes) {
+    if (bytes < kLookEvery - std::min(grown_since_look, kLookEvery)) {
+        grown_since_look += bytes;
+        return;
+    }
+    grown_since_look = 0;
+    if (bytes > SIZE_MAX - kLookEvery || !memory_can_back(bytes + kLookEvery)) {
+        throw std::bad_alloc();
+    }
+}
 
 void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes) {
 #ifndef RUNLABEL_PLAIN_BLOCKS
