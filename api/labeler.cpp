@@ -1,6 +1,10 @@
 // Labeling through the public API: rows are encoded and labelled as they
-// arrive, and numbering them ends the labeling. Every engine failure becomes
-// an exception of the API's own (memory stays std::bad_alloc).
+// arrive, and numbering them ends the labeling. Rows enough for several
+// threads are cut into bands, each labelled by a thread of its own and joined
+// at the end; the numbering, and so every result, is the same for any number
+// of threads. Every engine failure becomes an exception of the API's own
+// (memory stays std::bad_alloc).
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -9,41 +13,94 @@
 
 #include "api/state.h"
 #include "api/views.h"
+#include "labeling/parallel.h"
+#include "support/support.h"
 
 namespace runlabel {
+namespace {
+
+// Left to choose, the labeler makes no band smaller than these: below them a
+// band costs less to label than a thread costs to start.
+constexpr std::int64_t kMinBandRows = 32;
+constexpr std::int64_t kMinBandPixels = std::int64_t(1) << 18;
+
+// Rows [first, first + count) of a checked view.
+ImageView rows_of(const ImageView& view, std::int64_t first, std::int64_t count) {
+    ImageView part = view;
+    part.data = static_cast<const std::byte*>(view.data) + first * view.row_stride;
+    part.height = count;
+    return part;
+}
+
+void label_into(engine::RunStore& store, const ImageView& rows, int connectivity) {
+    detail::RowSource source(rows);
+    const engine::PixelKind kind = detail::pixel_kind(rows.type);
+    for (std::int64_t r = 0; r < rows.height; ++r) {
+        engine::encode_row(store, source.row(r), kind);
+        engine::label_newest_row(store, connectivity);
+    }
+}
+
+// Bands for rows x width pixels: as many as the threads asked for (as rows
+// allow), or for every core when the labeler may choose, if they are large.
+std::int64_t bands_for(const Options& options, std::int64_t rows, std::int64_t width) {
+    if (options.threads > 0) return std::min<std::int64_t>(options.threads, rows);
+    return std::min<std::int64_t>({usable_cores(), rows / kMinBandRows,
+                                   rows * std::max<std::int64_t>(width, 1) / kMinBandPixels});
+}
+
+}  // namespace
 
 Labeler::Labeler(std::int64_t width, const Options& options) {
     detail::check_options(options);
     detail::checked(ImageView{nullptr, PixelType::u8, width, 0, 0, 0});
     state_ = std::make_unique<State>();
     state_->options = options;
-    state_->store.cols = width;
+    state_->bands.emplace_back();
+    state_->bands.back().store.cols = width;
 }
 
 Labeler::~Labeler() = default;
 Labeler::Labeler(Labeler&&) noexcept = default;
 Labeler& Labeler::operator=(Labeler&&) noexcept = default;
 
-std::int64_t Labeler::rows() const { return state_ ? state_->store.rows() : 0; }
+std::int64_t Labeler::rows() const { return state_ ? state_->rows : 0; }
 
 void Labeler::add_rows(const ImageView& rows) {
     if (!state_) throw error("the labeler has finished");
+    State& state = *state_;
+    const std::int64_t width = state.bands.back().store.cols;
     const ImageView view = detail::checked(rows);
-    if (view.width != state_->store.cols) {
+    if (view.width != width) {
         throw error("rows of width " + std::to_string(view.width) +
-                    " given to a labeler of width " + std::to_string(state_->store.cols));
+                    " given to a labeler of width " + std::to_string(width));
     }
-    if (view.height > INT32_MAX - state_->store.rows()) throw error("too many rows");
-    detail::RowSource source(view);
-    const engine::PixelKind kind = detail::pixel_kind(view.type);
+    if (view.height > INT32_MAX - state.rows) throw error("too many rows");
+    const int connectivity = state.options.connectivity;
+    // Cut into as many bands as there are threads, the first going on with
+    // the band that takes rows now.
+    const std::int64_t bands = bands_for(state.options, view.height, width);
     try {
-        for (std::int64_t r = 0; r < view.height; ++r) {
-            engine::encode_row(state_->store, source.row(r), kind);
-            engine::label_newest_row(state_->store, state_->options.connectivity);
+        if (bands < 2) {
+            label_into(state.bands.back().store, view, connectivity);
+        } else {
+            const std::size_t first = state.bands.size() - 1;
+            for (std::int64_t b = 1; b < bands; ++b) {
+                state.bands.emplace_back();
+                state.bands.back().store.cols = width;
+                state.bands.back().first_row = state.rows + view.height * b / bands;
+            }
+            engine::run_tasks(static_cast<int>(bands), static_cast<int>(bands), [&](int b) {
+                const std::int64_t from = view.height * b / bands;
+                const std::int64_t to = view.height * (b + 1) / bands;
+                label_into(state.bands[first + b].store, rows_of(view, from, to - from),
+                           connectivity);
+            });
         }
     } catch (const std::length_error& e) {
         throw error(e.what());
     }
+    state.rows += view.height;
 }
 
 Labeling Labeler::finish() {
@@ -53,14 +110,21 @@ Labeling Labeler::finish() {
     engine::NumberingOptions numbering;
     numbering.min_area = state->options.min_area;
     numbering.by_area = state->options.numbering == Numbering::area;
-    result->count = engine::number_regions(state->store, numbering);
+    try {
+        result->count = engine::number_bands(state->bands.data(), state->bands.size(),
+                                             state->options.connectivity, numbering);
+    } catch (const std::length_error& e) {
+        throw error(e.what());
+    }
     result->first_label = state->options.first_label;
     result->wrap = state->options.wrap;
     if (result->count > 0 && result->first_label - 1 > UINT64_MAX - result->count) {
         throw error("labels from " + std::to_string(result->first_label) + " for " +
                     std::to_string(result->count) + " regions pass 2^64");
     }
-    result->store = std::move(state->store);
+    result->width = state->bands.front().store.cols;
+    result->height = state->rows;
+    result->bands = std::move(state->bands);
     return Labeling(std::move(result));
 }
 
@@ -75,11 +139,7 @@ std::uint64_t label(const ImageView& image, const LabelView& out, const Options&
                     std::vector<Region>* regions) {
     const ImageView view = detail::checked(image);
     const LabelView into = detail::checked(out);
-    if (into.width != view.width || into.height != view.height) {
-        throw error("the label buffer is " + std::to_string(into.width) + " x " +
-                    std::to_string(into.height) + ", the image " + std::to_string(view.width) +
-                    " x " + std::to_string(view.height));
-    }
+    detail::check_same_size(into, view.width, view.height);
     const Labeling labeling = label(view, options);
     // Filled in place: a vector the caller keeps for image after image is
     // written warm.

@@ -1,5 +1,5 @@
 // What a finished labeling offers: painting at any label width, statistics
-// and the runs, all read from the numbered run store.
+// and the runs, all read from the numbered runs of its bands.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -9,24 +9,30 @@
 #include "api/views.h"
 
 namespace runlabel {
-namespace {
 
-const Labeling::State& empty_state() {
-    static const Labeling::State state;
-    return state;
+const engine::Band& Labeling::State::band_of(std::int64_t row) const {
+    // Bands are few; the last whose first row is not below row.
+    std::size_t b = bands.size() - 1;
+    while (b > 0 && bands[b].first_row > row) --b;
+    return bands[b];
 }
-
-}  // namespace
 
 Labeling::Labeling() = default;
 Labeling::Labeling(std::shared_ptr<const State> state) : state_(std::move(state)) {}
 
-std::int64_t Labeling::width() const { return state_ ? state_->store.cols : 0; }
-std::int64_t Labeling::height() const { return state_ ? state_->store.rows() : 0; }
+std::int64_t Labeling::width() const { return state_ ? state_->width : 0; }
+std::int64_t Labeling::height() const { return state_ ? state_->height : 0; }
 std::uint64_t Labeling::count() const { return state_ ? state_->count : 0; }
 std::uint64_t Labeling::first_label() const { return state_ ? state_->first_label : 1; }
 std::uint64_t Labeling::last_label() const { return first_label() - 1 + count(); }
-std::uint64_t Labeling::run_count() const { return state_ ? state_->store.runs() : 0; }
+
+std::uint64_t Labeling::run_count() const {
+    std::uint64_t runs = 0;
+    if (state_) {
+        for (const engine::Band& band : state_->bands) runs += band.store.runs();
+    }
+    return runs;
+}
 
 LabelType Labeling::narrowest_label_type() const {
     const std::uint64_t last = last_label();
@@ -38,32 +44,24 @@ LabelType Labeling::narrowest_label_type() const {
 
 void Labeling::paint(const LabelView& out) const {
     const LabelView view = detail::checked(out);
-    if (view.width != width() || view.height != height()) {
-        throw error("the label buffer is " + std::to_string(view.width) + " x " +
-                    std::to_string(view.height) + ", the image " + std::to_string(width()) + " x " +
-                    std::to_string(height()));
+    detail::check_same_size(view, width(), height());
+    paint_rows(view, 0, nullptr);
+}
+
+void Labeling::paint(const LabelView& out, const ImageView& image) const {
+    const ImageView pixels = detail::checked(image);
+    if (pixels.width != width() || pixels.height != height()) {
+        throw error("the image is " + std::to_string(pixels.width) + " x " +
+                    std::to_string(pixels.height) + ", the labelled image " +
+                    std::to_string(width()) + " x " + std::to_string(height()));
     }
-    paint_rows(view, 0);
+    const LabelView view = detail::checked(out);
+    detail::check_same_size(view, width(), height());
+    paint_rows(view, 0, &pixels);
 }
 
 void Labeling::paint_rows(const LabelView& out, std::int64_t first_row) const {
     paint_rows(out, first_row, nullptr);
-}
-
-void Labeling::paint(const LabelView& out, const ImageView& image) const {
-    const ImageView view = detail::checked(image);
-    if (view.width != width() || view.height != height()) {
-        throw error("the image is " + std::to_string(view.width) + " x " +
-                    std::to_string(view.height) + ", the labelled image " +
-                    std::to_string(width()) + " x " + std::to_string(height()));
-    }
-    const LabelView into = detail::checked(out);
-    if (into.width != width() || into.height != height()) {
-        throw error("the label buffer is " + std::to_string(into.width) + " x " +
-                    std::to_string(into.height) + ", the image " + std::to_string(width()) + " x " +
-                    std::to_string(height()));
-    }
-    paint_rows(into, 0, &view);
 }
 
 void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
@@ -77,24 +75,34 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
         throw error("rows " + std::to_string(first_row) + " to " +
                     std::to_string(first_row + view.height - 1) + " are not all in the image");
     }
-    const State& state = state_ ? *state_ : empty_state();
-    if (!state.wrap && count() > 0 && last_label() > detail::largest_label(view.type)) {
+    if (view.height == 0) return;
+    if (!state_->wrap && count() > 0 && last_label() > detail::largest_label(view.type)) {
         throw error(std::to_string(count()) + " regions labelled " + std::to_string(first_label()) +
                     " to " + std::to_string(last_label()) + " do not fit " +
                     detail::label_type_name(view.type) + " labels");
     }
     // The image's pixels serve when they are packed rows (a checked view).
-    engine::SourceRows source{};
     const bool from_image =
         image != nullptr &&
         image->column_stride == static_cast<std::ptrdiff_t>(detail::pixel_size(image->type));
-    if (from_image) {
-        source = {static_cast<const std::byte*>(image->data), image->row_stride,
-                  detail::pixel_kind(image->type)};
+    const engine::LabelKind kind = detail::label_kind(view.type);
+    // Band by band: each paints the rows it holds.
+    for (std::int64_t row = first_row; row < first_row + view.height;) {
+        const engine::Band& band = state_->band_of(row);
+        const std::int64_t local = row - band.first_row;
+        const std::int64_t rows =
+            std::min(band.store.rows() - local, first_row + view.height - row);
+        auto* into = static_cast<std::byte*>(view.data) + (row - first_row) * view.row_stride;
+        engine::SourceRows source{};
+        if (from_image) {
+            source = {
+                static_cast<const std::byte*>(image->data) + band.first_row * image->row_stride,
+                image->row_stride, detail::pixel_kind(image->type)};
+        }
+        engine::paint_rows(band.store, local, rows, first_label() - 1, kind, into, view.row_stride,
+                           view.column_stride, from_image ? &source : nullptr);
+        row += rows;
     }
-    engine::paint_rows(state.store, first_row, view.height, first_label() - 1,
-                       detail::label_kind(view.type), view.data, view.row_stride,
-                       view.column_stride, from_image ? &source : nullptr);
 }
 
 std::vector<Region> Labeling::regions() const {
@@ -109,21 +117,25 @@ void Labeling::fill_regions(std::vector<Region>& regions) const {
     empty.right = empty.bottom = INT64_MIN;
     regions.assign(count(), empty);
     if (count() == 0) return;
-    engine::sum_regions(state_->store, 0, regions.data());
+    for (const engine::Band& band : state_->bands) {
+        engine::sum_regions(band.store, band.first_row, regions.data());
+    }
     for (std::size_t k = 0; k < regions.size(); ++k) regions[k].label = first_label() + k;
 }
 
 std::vector<Run> Labeling::runs() const {
     std::vector<Run> runs;
     if (!state_) return runs;
-    const engine::RunStore& store = state_->store;
-    runs.reserve(store.runs());
+    runs.reserve(run_count());
     const std::uint64_t base = first_label() - 1;
-    for (std::int64_t r = 0; r < store.rows(); ++r) {
-        for (std::uint32_t i = store.first_run(r); i < store.end_run(r); ++i) {
-            const std::uint32_t k = store.labels[i];
-            runs.push_back(
-                {r, store.bounds[2 * i], store.bounds[2 * i + 1] - 1, k == 0 ? 0 : base + k});
+    for (const engine::Band& band : state_->bands) {
+        const engine::RunStore& store = band.store;
+        for (std::int64_t r = 0; r < store.rows(); ++r) {
+            for (std::uint32_t i = store.first_run(r); i < store.end_run(r); ++i) {
+                const std::uint32_t k = store.labels[i];
+                runs.push_back({band.first_row + r, store.bounds[2 * i],
+                                store.bounds[2 * i + 1] - 1, k == 0 ? 0 : base + k});
+            }
         }
     }
     return runs;

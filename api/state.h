@@ -2,22 +2,31 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "labeling/engine.h"
 #include "runlabel/runlabel.h"
 
 namespace runlabel {
 
+// The image's runs, in bands of rows top to bottom (one band unless labelled
+// by several threads).
 struct Labeling::State {
-    engine::RunStore store;
+    std::vector<engine::Band> bands;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
     std::uint64_t count = 0;
     std::uint64_t first_label = 1;
     bool wrap = false;
+
+    // The band that holds image row `row` (which must be in the image).
+    const engine::Band& band_of(std::int64_t row) const;
 };
 
 struct Labeler::State {
     Options options;
-    engine::RunStore store;
+    std::vector<engine::Band> bands;  // the last one takes the rows added
+    std::int64_t rows = 0;
 };
 
 }  // namespace runlabel

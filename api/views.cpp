@@ -147,6 +147,14 @@ LabelView checked(const LabelView& out) {
     return view;
 }
 
+void check_same_size(const LabelView& out, std::int64_t width, std::int64_t height) {
+    if (out.width != width || out.height != height) {
+        throw error("the label buffer is " + std::to_string(out.width) + " x " +
+                    std::to_string(out.height) + ", the image " + std::to_string(width) + " x " +
+                    std::to_string(height));
+    }
+}
+
 RowSource::RowSource(const ImageView& rows)
     : view_(rows),
       rows_(rows.height),

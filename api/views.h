@@ -26,6 +26,9 @@ void check_options(const Options& options);
 ImageView checked(const ImageView& image);
 LabelView checked(const LabelView& out);
 
+// Throws unless the label buffer is width x height.
+void check_same_size(const LabelView& out, std::int64_t width, std::int64_t height);
+
 // Hands out the rows of an image band as packed pixel rows: the caller's own
 // memory when its pixels are packed, otherwise rows gathered into a buffer a
 // few at a time.

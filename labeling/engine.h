@@ -72,6 +72,22 @@ struct NumberingOptions {
 // unless by_area. Returns the region count.
 std::uint64_t number_regions(RunStore& store, const NumberingOptions& options);
 
+// A band of consecutive image rows labelled on its own, from image row
+// first_row; an image may be labelled as several, each by its own thread.
+struct Band {
+    int64_t first_row = 0;
+    RunStore store;
+};
+
+// Ends the labeling of an image made of bands, top to bottom and together
+// covering its rows: runs that touch across the border between two bands
+// join one region, then every run's label becomes its region number over the
+// whole image, as number_regions does for one store. Returns the region
+// count; throws std::length_error("Too many regions in image") when it would
+// pass 32 bits.
+std::uint64_t number_bands(Band* bands, std::size_t count, int connectivity,
+                           const NumberingOptions& options);
+
 // Adds the runs of rows [0, store.rows()) of a numbered store, whose first
 // row in the image is row_offset, to per-region totals: regions[k - 1] for
 // region k, each with the fields area, sum_x, sum_y (sums of the pixels'

@@ -4,20 +4,23 @@
 // A block of a quarter megabyte or more is a mapping of its own, which grows
 // by moving its pages rather than copying its bytes; from a few megabytes on
 // it is advised for huge pages, so that its first touch costs one fault per
-// 2 MiB instead of one per 4 KiB. Smaller blocks come from malloc. Under the address sanitizer every block
-// comes from malloc, where overruns show.
+// 2 MiB instead of one per 4 KiB. Smaller blocks come from malloc. Under the address sanitizer
+// every block comes from malloc, where overruns show.
 //
 // The kernel clears every fresh page, which for a labeling of many short runs
-// costs more than the labeling itself; so each thread keeps a few of its
-// large blocks when they are freed and hands them out again, warm, to its
-// next labeling. A thread's blocks are its own (no two threads ever share
-// one), go back to the system when it ends, and never change a result.
+// costs more than the labeling itself; so a few large blocks are kept when
+// they are freed and handed out again, warm, to the next labeling, as malloc
+// does with small ones. The kept blocks are the process's, behind a lock
+// (threads that label bands of one image free their blocks in another
+// thread); a block is only ever in one buffer or in the cache, and what it
+// held never changes a result.
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "labeling/buffer.h"
@@ -75,26 +78,23 @@ void advise_huge(void* mapping, std::size_t length) {
 
 void unmap_block(void* block) { munmap(static_cast<char*>(block) - kHeader, mapped_of(block)); }
 
-// The blocks a thread keeps: at most kKept, kKeptBytes in all.
+// The blocks kept: at most kKept, kKeptBytes in all.
 constexpr int kKept = 8;
 constexpr std::size_t kKeptBytes = std::size_t(512) << 20;
 
 struct KeptBlocks {
+    std::mutex lock;
     void* block[kKept] = {};
     std::size_t bytes = 0;
-    ~KeptBlocks() {
-        for (void* b : block) {
-            if (b != nullptr) unmap_block(b);
-        }
-    }
 };
-thread_local KeptBlocks kept;
+KeptBlocks kept;
 
 // The largest kept block, taken out, when it holds bytes. Buffers start
 // small and grow as rows arrive; the one that grows first is the largest in
 // the end (the runs' bounds), so largest first gives each buffer the room it
 // had last time, and growing then moves no pages.
 void* take_kept(std::size_t bytes) {
+    const std::lock_guard<std::mutex> hold(kept.lock);
     int best = -1;
     for (int i = 0; i < kKept; ++i) {
         void* b = kept.block[i];
@@ -110,6 +110,7 @@ void* take_kept(std::size_t bytes) {
 
 // Keeps a freed block, making room by giving back the smallest kept ones.
 void keep(void* b) {
+    const std::lock_guard<std::mutex> hold(kept.lock);
     const std::size_t length = mapped_of(b);
     if (length > kKeptBytes) return unmap_block(b);
     for (;;) {

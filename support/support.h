@@ -62,6 +62,10 @@ void free_vector_8(double* vector);
 std::size_t memory_headroom();
 bool memory_can_back(std::size_t bytes);
 
+// The cores this process may run on: its CPU affinity, lowered to the
+// cgroup's CPU quota (rounded up) where one is set. At least 1.
+int usable_cores();
+
 // The heap behind every allocator. heap_alloc returns nullptr when the block
 // cannot be had, or could not be backed under the limits memory_headroom
 // weighs (callers turn that into fatal_error); zeroed asks for a block of zero

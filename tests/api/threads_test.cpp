@@ -73,3 +73,40 @@ TEST(Threads, OneLabelingPaintedFromSeveralThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Labels, statistics and counts are the same whatever the number of threads
+// (each labelling a band of its own), on images of many heights, so that band
+// borders fall at many rows.
+TEST(Threads, AnyThreadCountGivesTheSameLabels) {
+    std::mt19937 rng(0x7c0);
+    for (int image_no = 0; image_no < 60; ++image_no) {
+        const int rows = 2 + static_cast<int>(rng() % 90);
+        const int cols = 1 + static_cast<int>(rng() % 120);
+        std::vector<uint8_t> pixels(std::size_t(rows) * cols);
+        const unsigned density = 20 + rng() % 60;
+        for (auto& p : pixels) p = rng() % 100 < density ? 1 : 0;
+        runlabel::Options options;
+        options.connectivity = image_no % 2 ? 8 : 4;
+        options.min_area = image_no % 3;
+        const runlabel::ImageView view = runlabel::image_view(pixels.data(), cols, rows);
+        const auto one = runlabel::label_image<uint32_t>(view, options);
+        const auto regions = runlabel::label(view, options).regions();
+        for (int threads : {2, 3, 7}) {
+            options.threads = threads;
+            const auto many = runlabel::label_image<uint32_t>(view, options);
+            ASSERT_EQ(many.labels, one.labels) << threads << " threads, image " << image_no;
+            ASSERT_EQ(many.count, one.count);
+            const auto many_regions = runlabel::label(view, options).regions();
+            ASSERT_EQ(many_regions.size(), regions.size());
+            for (std::size_t k = 0; k < regions.size(); ++k) {
+                ASSERT_EQ(many_regions[k].area, regions[k].area);
+                ASSERT_EQ(many_regions[k].sum_y, regions[k].sum_y);
+                ASSERT_EQ(many_regions[k].top, regions[k].top);
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -85,8 +85,15 @@ class MemoryCgroup {
             const std::size_t first = line.find(':');
             const std::size_t second = line.find(':', first + 1);
             if (first == std::string::npos || second == std::string::npos) continue;
-            const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
-            if (controllers.find("," + controller + ",") != std::string::npos) {
+            // Built by appending: g++ 12 at -O3 misreads "," + string as
+            // overlapping copies (-Wrestrict).
+            std::string controllers(1, ',');
+            controllers.append(line, first + 1, second - first - 1);
+            controllers += ',';
+            std::string wanted(1, ',');
+            wanted += controller;
+            wanted += ',';
+            if (controllers.find(wanted) != std::string::npos) {
                 *path = line.substr(second + 1);
                 if (*path == "/") path->clear();
                 return true;
