@@ -82,9 +82,7 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
                     detail::label_type_name(view.type) + " labels");
     }
     // The image's pixels serve when they are packed rows (a checked view).
-    const bool from_image =
-        image != nullptr &&
-        image->column_stride == static_cast<std::ptrdiff_t>(detail::pixel_size(image->type));
+    const bool from_image = image != nullptr && detail::is_packed(*image);
     const engine::LabelKind kind = detail::label_kind(view.type);
     // Band by band: each paints the rows it holds.
     for (std::int64_t row = first_row; row < first_row + view.height;) {

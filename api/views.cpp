@@ -44,6 +44,8 @@ std::size_t pixel_size(PixelType type) {
         case PixelType::u64:
         case PixelType::i64:
             return 8;
+        case PixelType::bits:
+            return 0;
     }
     throw error("unknown pixel type");
 }
@@ -67,6 +69,7 @@ std::size_t label_size(LabelType type) {
 }
 
 engine::PixelKind pixel_kind(PixelType type) {
+    if (type == PixelType::bits) return engine::PixelKind::kBitMsb;
     switch (pixel_size(type)) {
         case 1:
             return engine::PixelKind::k8;
@@ -132,10 +135,20 @@ void check_options(const Options& options) {
 ImageView checked(const ImageView& image) {
     ImageView view = image;
     check_size(view.width, view.height, view.data, "image");
+    if (view.type == PixelType::bits) {
+        if (view.column_stride != 0) throw error("a view of bits has no column stride");
+        if (view.row_stride == 0) view.row_stride = (view.width + 7) / 8;
+        return view;
+    }
     const auto size = static_cast<std::ptrdiff_t>(pixel_size(view.type));
     if (view.column_stride == 0) view.column_stride = size;
     if (view.row_stride == 0) view.row_stride = view.column_stride * view.width;
     return view;
+}
+
+bool is_packed(const ImageView& view) {
+    return view.type == PixelType::bits ||
+           view.column_stride == static_cast<std::ptrdiff_t>(pixel_size(view.type));
 }
 
 LabelView checked(const LabelView& out) {
@@ -156,10 +169,7 @@ void check_same_size(const LabelView& out, std::int64_t width, std::int64_t heig
 }
 
 RowSource::RowSource(const ImageView& rows)
-    : view_(rows),
-      rows_(rows.height),
-      pixel_(pixel_size(rows.type)),
-      packed_(rows.column_stride == static_cast<std::ptrdiff_t>(pixel_size(rows.type))) {}
+    : view_(rows), rows_(rows.height), pixel_(pixel_size(rows.type)), packed_(is_packed(rows)) {}
 
 const void* RowSource::row(std::int64_t r) {
     const auto* data = static_cast<const std::byte*>(view_.data);

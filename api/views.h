@@ -26,6 +26,9 @@ void check_options(const Options& options);
 ImageView checked(const ImageView& image);
 LabelView checked(const LabelView& out);
 
+// Whether a checked view's rows are contiguous pixels (or bits).
+bool is_packed(const ImageView& view);
+
 // Throws unless the label buffer is width x height.
 void check_same_size(const LabelView& out, std::int64_t width, std::int64_t height);
 

@@ -44,14 +44,18 @@ class RUNLABEL_API error : public std::runtime_error {
 };
 
 // Pixel types of the images labelled; any non-zero value is foreground.
-enum class PixelType : std::uint8_t { boolean, u8, i8, u16, i16, u32, i32, u64, i64 };
+// bits: one bit per pixel, the first pixel in the most significant bit of a
+// row's first byte, rows padded to whole bytes (PBM's layout); a set bit is
+// foreground, and a view of bits has no column stride.
+enum class PixelType : std::uint8_t { boolean, u8, i8, u16, i16, u32, i32, u64, i64, bits };
 
 // Label types painted. Labels must fit (or Options::wrap keeps their low bits).
 enum class LabelType : std::uint8_t { u8, i8, u16, i16, u32, i32, u64, i64 };
 
 // A 2-D image in the caller's memory: height rows of width pixels. Strides
 // are in bytes and may be negative; 0 means packed (a row of width pixels, a
-// pixel of its type's size). Nothing is copied.
+// pixel of its type's size; for bits, a row of (width + 7) / 8 bytes).
+// Nothing is copied.
 struct ImageView {
     const void* data = nullptr;
     PixelType type = PixelType::u8;

@@ -199,3 +199,39 @@ TEST(Labeling, RunsCoverTheForegroundWithTheirLabels) {
 }
 
 }  // namespace
+
+namespace {
+
+// Packed bits (PBM's layout) label as the same mask in bytes does, padding
+// bits ignored, and paint from their bits.
+TEST(Label, PackedBitsLabelAsTheirMaskInBytes) {
+    std::mt19937 rng(0xb175);
+    for (int image_no = 0; image_no < 300; ++image_no) {
+        const api_test::Mask mask = api_test::random_mask(rng);
+        const std::size_t stride = (mask.cols + 7) / 8 + image_no % 3;
+        // Set padding bits: they are past the row's last pixel and must not count.
+        std::vector<uint8_t> bits(stride * mask.rows + 1, 0xFF);
+        for (int r = 0; r < mask.rows; ++r) {
+            for (int c = 0; c < mask.cols; ++c) {
+                uint8_t& byte = bits[r * stride + c / 8];
+                const uint8_t bit = uint8_t(0x80 >> (c % 8));
+                byte = mask.at(r, c) ? (byte | bit) : (byte & ~bit);
+            }
+        }
+        std::vector<uint8_t> bytes(mask.pixels.begin(), mask.pixels.end());
+        const runlabel::ImageView packed{
+            bits.data(), runlabel::PixelType::bits,           mask.cols,
+            mask.rows,   static_cast<std::ptrdiff_t>(stride), 0};
+        runlabel::Options options;
+        options.connectivity = image_no % 2 ? 8 : 4;
+        const auto expected = runlabel::label_image<uint32_t>(
+            runlabel::image_view(bytes.data(), mask.cols, mask.rows), options);
+        std::vector<uint32_t> got(bytes.size());
+        ASSERT_EQ(runlabel::label(packed, runlabel::label_view(got.data(), mask.cols, mask.rows),
+                                  options),
+                  expected.count);
+        ASSERT_EQ(got, expected.labels) << api_test::describe(mask);
+    }
+}
+
+}  // namespace
