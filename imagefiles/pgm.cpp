@@ -1,9 +1,11 @@
-// Raw greymaps: one byte per pixel whatever maxval says; the raster is moved
-// with one block read or write, since the pixel rows share one block.
+// Raw greymaps as records: the header reader and the band reader and writer
+// of every Netpbm format, with the whole raster moved in one band, since the
+// pixel rows share one block.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
 #include "support/support.h"
@@ -21,21 +23,32 @@ GreyImage* read_pgm(const char* file_name) {
     image->height = header.height;
     image->maxval = header.maxval;
     image->pixels = alloc_byte_matrix(header.height, header.width);
-    if (pixels > 0 && std::fread(image->pixels[0], 1, pixels, file) != pixels) {
+    auto reader = make_netpbm_reader(InputStream(file, true), header);
+    try {
+        if (pixels > 0) reader->read_rows(image->pixels[0], header.height);
+    } catch (const ImageError& error) {
         free_pgm(image);
-        refuse_truncated(file);
+        std::fprintf(stderr, "%s\n", error.what());
         return nullptr;
     }
-    std::fclose(file);
     return image;
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {
     std::FILE* file = open_output(file_name);
-    const uint64_t pixels = uint64_t(image->width) * uint64_t(image->height);
-    bool ok = write_netpbm_header(file, image->magic, file_name, image->width, image->height,
-                                  image->maxval);
-    if (ok && pixels > 0) ok = std::fwrite(image->pixels[0], 1, pixels, file) == pixels;
+    bool ok = true;
+    try {
+        RasterSpec spec;
+        spec.width = image->width;
+        spec.height = image->height;
+        spec.maxval = image->maxval;
+        spec.comment = file_name;
+        auto writer = make_netpbm_writer(file, image->magic, spec);
+        if (image->height > 0) writer->write_rows(image->pixels[0], image->height);
+        writer->finish();
+    } catch (const ImageError&) {
+        ok = false;
+    }
     if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
     return 1;
 }

@@ -1,9 +1,11 @@
-// Raw pixmaps: red, green, blue bytes per pixel in the file, three separate
-// planes in memory. Rows are moved as whole blocks through one row buffer.
+// Raw pixmaps as records: red, green, blue bytes per pixel in the file, three
+// separate planes in memory. Rows go through the band reader and writer of
+// every Netpbm format one at a time, by way of one interleaved row buffer.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
 #include "support/support.h"
@@ -35,40 +37,50 @@ ColorImage* read_ppm(const char* file_name) {
     image->green = alloc_byte_matrix(height, width);
     image->blue = alloc_byte_matrix(height, width);
     uint8_t* row = alloc_row_buffer(width);
-    const std::size_t row_bytes = std::size_t(width) * 3;
-    bool complete = true;
-    for (int r = 0; r < height && complete && width > 0; ++r) {
-        complete = std::fread(row, 1, row_bytes, file) == row_bytes;
-        for (int c = 0; c < width && complete; ++c) {
-            image->red[r][c] = row[3 * c];
-            image->green[r][c] = row[3 * c + 1];
-            image->blue[r][c] = row[3 * c + 2];
+    auto reader = make_netpbm_reader(InputStream(file, true), header);
+    try {
+        for (int r = 0; r < height && width > 0; ++r) {
+            reader->read_rows(row, 1);
+            for (int c = 0; c < width; ++c) {
+                image->red[r][c] = row[3 * c];
+                image->green[r][c] = row[3 * c + 1];
+                image->blue[r][c] = row[3 * c + 2];
+            }
         }
-    }
-    heap_free(row);
-    if (!complete) {
+    } catch (const ImageError& error) {
+        heap_free(row);
         free_ppm(image);
-        refuse_truncated(file);
+        std::fprintf(stderr, "%s\n", error.what());
         return nullptr;
     }
-    std::fclose(file);
+    heap_free(row);
     return image;
 }
 
 int write_ppm(const char* file_name, const ColorImage* image) {
     std::FILE* file = open_output(file_name);
     const int width = image->width;
-    bool ok =
-        write_netpbm_header(file, image->magic, file_name, width, image->height, image->maxval);
     uint8_t* row = alloc_row_buffer(width);
-    const std::size_t row_bytes = std::size_t(width) * 3;
-    for (int r = 0; r < image->height && ok && width > 0; ++r) {
-        for (int c = 0; c < width; ++c) {
-            row[3 * c] = image->red[r][c];
-            row[3 * c + 1] = image->green[r][c];
-            row[3 * c + 2] = image->blue[r][c];
+    bool ok = true;
+    try {
+        RasterSpec spec;
+        spec.width = width;
+        spec.height = image->height;
+        spec.channels = 3;
+        spec.maxval = image->maxval;
+        spec.comment = file_name;
+        auto writer = make_netpbm_writer(file, image->magic, spec);
+        for (int r = 0; r < image->height; ++r) {
+            for (int c = 0; c < width; ++c) {
+                row[3 * c] = image->red[r][c];
+                row[3 * c + 1] = image->green[r][c];
+                row[3 * c + 2] = image->blue[r][c];
+            }
+            writer->write_rows(row, 1);
         }
-        ok = std::fwrite(row, 1, row_bytes, file) == row_bytes;
+        writer->finish();
+    } catch (const ImageError&) {
+        ok = false;
     }
     heap_free(row);
     if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
