@@ -33,3 +33,21 @@ std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterSpec& 
 // The one message of a failed write; a writer throws it as ImageError(kOutput).
 inline constexpr const char* kWriteFailed = "Output file write failed";
 [[noreturn]] void throw_write_failed();
+
+// Row counting shared by the writers: more rows than the spec, or fewer at
+// the end, is a failed write rather than a file whose header lies.
+class CountedWriter : public RasterWriter {
+  protected:
+    explicit CountedWriter(int64_t height) : height_(height) {}
+    void count(int64_t n) {
+        if (n < 0 || n > height_ - written_) throw_write_failed();
+        written_ += n;
+    }
+    void check_complete() const {
+        if (written_ != height_) throw_write_failed();
+    }
+
+  private:
+    int64_t height_;
+    int64_t written_ = 0;
+};

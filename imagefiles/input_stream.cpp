@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "imagefiles/raster.h"

@@ -2,6 +2,7 @@
 // into the caller's rows, plain ones sample by sample. A row is delivered only
 // once all its samples are in; nothing is kept between calls but one row of
 // scratch for a PAM whose alpha is dropped.
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string>

@@ -19,24 +19,6 @@ using Kind = ImageError::Kind;
     throw ImageError(Kind::kUnsupported, message);
 }
 
-// Row counting shared by the writers: more rows than the spec, or fewer at
-// the end, is a failed write rather than a file whose header lies.
-class CountedWriter : public RasterWriter {
-  protected:
-    explicit CountedWriter(int64_t height) : height_(height) {}
-    void count(int64_t n) {
-        if (n < 0 || n > height_ - written_) throw_write_failed();
-        written_ += n;
-    }
-    void check_complete() const {
-        if (written_ != height_) throw_write_failed();
-    }
-
-  private:
-    int64_t height_;
-    int64_t written_ = 0;
-};
-
 class NetpbmWriter : public CountedWriter {
   public:
     NetpbmWriter(std::FILE* out, const RasterSpec& spec, std::string header)
