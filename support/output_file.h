@@ -11,14 +11,17 @@ class OutputFile {
   public:
     // Opens name for writing. A regular file (existing or new, behind any
     // symlinks) gets a temporary in the directory of the file the name
-    // resolves to, with the permission bits of the file it will replace (a new
-    // file gets what fopen would give it). Where no temporary can be made
-    // there, the file is opened in place and, on failure, removed as long as
-    // it is a plain regular file. Returns nullptr when the name cannot be
-    // opened at all (callers say "Output file open failed").
+    // resolves to, with the permission bits (and, where allowed, the owner) of
+    // the file it will replace; a new file gets what fopen would give it.
+    // Where no temporary can be made there, the file is opened in place and,
+    // on failure, removed as long as it is a plain regular file. Returns
+    // nullptr when the name cannot be opened at all, when an existing file may
+    // not be written, and when the file system has no room for a new file
+    // (callers say "Output file open failed"). Thread-safe.
     static std::unique_ptr<OutputFile> open(const char* name);
 
-    // Removes the temporary (or the partial in-place file) unless committed.
+    // Discards the output unless committed: removes the temporary (or the
+    // partial in-place file), leaving the old file as it was.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -36,7 +39,8 @@ class OutputFile {
 
     // Flushes and closes the stream and moves the temporary over the name.
     // Returns false, leaving the old file (if any) as it was and no temporary
-    // behind, when anything written, the close or the rename failed.
+    // behind, when anything written, the close or the rename failed, or after
+    // fail(). A second call returns the first call's answer.
     bool commit();
 
   private:
@@ -53,6 +57,7 @@ class OutputFile {
 
 // Makes INT, TERM, HUP, PIPE and XFSZ remove every temporary that exists when
 // they arrive, then end the process as that signal would have. A signal that
-// was ignored stays ignored. For programs (the command line), not libraries:
-// a host process keeps its own handlers unless it asks for these.
+// was ignored, or already has a handler, is left as it is. For programs (the
+// command line), not libraries: a host process keeps its own handlers unless
+// it asks for these. Temporaries are removed at exit in any case.
 void remove_outputs_on_fatal_signals();
