@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+
+#include "support/output_file.h"
 
 struct NetpbmHeader {
     int32_t width;
@@ -54,10 +57,6 @@ std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, Netpbm
 bool write_netpbm_header(std::FILE* file, const char* magic, const char* comment, int64_t width,
                          int64_t height, int maxval);
 
-// Opens file_name for writing, or stops with "Output file open failed".
-std::FILE* open_output(const char* file_name);
-
-// Closes the output. When ok is false or the close fails, removes the file if
-// it is a plain regular file (never a device, a pipe or a link's target) and
-// returns false.
-bool close_output(std::FILE* file, const char* file_name, bool ok);
+// Opens file_name for writing through OutputFile, or stops with "Output file
+// open failed".
+std::unique_ptr<OutputFile> open_output(const char* file_name);

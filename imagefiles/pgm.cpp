@@ -35,21 +35,20 @@ GreyImage* read_pgm(const char* file_name) {
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {
-    std::FILE* file = open_output(file_name);
-    bool ok = true;
+    std::unique_ptr<OutputFile> out = open_output(file_name);
     try {
         RasterSpec spec;
         spec.width = image->width;
         spec.height = image->height;
         spec.maxval = image->maxval;
         spec.comment = file_name;
-        auto writer = make_netpbm_writer(file, image->magic, spec);
+        auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
         if (image->height > 0) writer->write_rows(image->pixels[0], image->height);
         writer->finish();
     } catch (const ImageError&) {
-        ok = false;
+        out->fail();
     }
-    if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
+    if (!out->commit()) fatal_error("Output file write failed");
     return 1;
 }
 

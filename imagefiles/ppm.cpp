@@ -58,10 +58,9 @@ ColorImage* read_ppm(const char* file_name) {
 }
 
 int write_ppm(const char* file_name, const ColorImage* image) {
-    std::FILE* file = open_output(file_name);
+    std::unique_ptr<OutputFile> out = open_output(file_name);
     const int width = image->width;
     uint8_t* row = alloc_row_buffer(width);
-    bool ok = true;
     try {
         RasterSpec spec;
         spec.width = width;
@@ -69,7 +68,7 @@ int write_ppm(const char* file_name, const ColorImage* image) {
         spec.channels = 3;
         spec.maxval = image->maxval;
         spec.comment = file_name;
-        auto writer = make_netpbm_writer(file, image->magic, spec);
+        auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
         for (int r = 0; r < image->height; ++r) {
             for (int c = 0; c < width; ++c) {
                 row[3 * c] = image->red[r][c];
@@ -80,10 +79,10 @@ int write_ppm(const char* file_name, const ColorImage* image) {
         }
         writer->finish();
     } catch (const ImageError&) {
-        ok = false;
+        out->fail();
     }
     heap_free(row);
-    if (!close_output(file, file_name, ok)) fatal_error("Output file write failed");
+    if (!out->commit()) fatal_error("Output file write failed");
     return 1;
 }
 

@@ -9,7 +9,8 @@
 #include "support/support.h"
 
 int write_raw_matrix16(const char* file_name, int16_t** matrix, int rows, int cols) {
-    std::FILE* file = open_output(file_name);
+    std::unique_ptr<OutputFile> out = open_output(file_name);
+    std::FILE* file = out->stream();
     bool ok = true;
     if (rows > 0 && cols > 0) {
         const std::size_t count = std::size_t(rows) * std::size_t(cols);
@@ -22,5 +23,6 @@ int write_raw_matrix16(const char* file_name, int16_t** matrix, int rows, int co
             }
         }
     }
-    return close_output(file, file_name, ok) ? 0 : 1;
+    if (!ok) out->fail();
+    return out->commit() ? 0 : 1;
 }
