@@ -3,7 +3,7 @@
 with tools that share no code with the readers under test: PIL and tifffile,
 the Netpbm programs and ImageMagick.
 
-usage: make_inputs.py DIR SEED
+usage: make_inputs.py DIR SEED [WIDTH HEIGHT]
 
 DIR gets mask.pgm (the mask as a raw greymap, 0 and 255) and, per variant,
 NAME.<ext>; where the samples a reader must deliver are known exactly, also
@@ -21,7 +21,9 @@ import tifffile
 
 out, seed = sys.argv[1], int(sys.argv[2])
 rng = np.random.default_rng(seed)
-H, W = 29, 37  # neither a multiple of 8 nor of a 16-pixel tile
+# By default neither a multiple of 8 nor of a 16-pixel tile; the fuzz corpus
+# asks for smaller ones.
+W, H = (int(sys.argv[3]), int(sys.argv[4])) if len(sys.argv) > 4 else (37, 29)
 mask = rng.random((H, W)) < 0.4
 mask[0, :5] = True  # a foreground pixel in the first and last column
 mask[-1, -3:] = True
