@@ -27,8 +27,8 @@ std::vector<uint8_t> read_all(RasterReader& reader) {
 
 // Written through the writers and read back, the samples come back unchanged.
 void check_round_trip(const RasterInfo& info, const std::vector<uint8_t>& samples) {
-    const bool colour = info.channels == 3 && (info.sample == SampleType::kU8 ||
-                                                info.sample == SampleType::kU16);
+    const bool colour =
+        info.channels == 3 && (info.sample == SampleType::kU8 || info.sample == SampleType::kU16);
     if (info.sample == SampleType::kBit || info.width == 0 || info.height == 0) return;
     if (info.channels != 1 && !colour) return;
     RasterSpec spec;

@@ -87,6 +87,8 @@ class NetpbmReader : public RasterReader {
 
     // Plain bitmaps: one '0' or '1' per pixel, separators optional.
     void read_plain_bits(uint8_t* out) {
+        // A zero-width row may come with no buffer at all.
+        if (info_.width == 0) return;
         std::memset(out, 0, row_bytes());
         for (int64_t x = 0; x < info_.width; ++x) {
             int ch = next_token_byte();

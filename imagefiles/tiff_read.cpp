@@ -23,6 +23,9 @@ namespace {
 
 using Kind = ImageError::Kind;
 
+constexpr std::size_t kMostSeparatePlanes = 64;
+constexpr uint32_t kLargestTile = 4096;
+
 // What libtiff reads through: a descriptor and a position of its own, so that
 // several handles on one file never disturb each other.
 struct Source {
@@ -114,6 +117,10 @@ class TiffReader : public RasterReader {
         if (handles_[0] == nullptr) fail(*sources_[0], "Input file has an invalid TIFF header.");
         TIFF* tif = handles_[0].get();
         describe(tif);
+        // Each separate plane read by strips costs a handle; more than a few
+        // dozen planes is no image this tool labels.
+        if (!tiled_ && separate_ && planes_.size() > kMostSeparatePlanes)
+            unsupported(std::to_string(planes_.size()) + " separate planes");
         if (!tiled_ && separate_) {
             // One handle per kept plane: scanlines of different planes live in
             // different strips, and one handle would restart a strip each switch.
@@ -203,14 +210,19 @@ class TiffReader : public RasterReader {
             tile_length_ = field_or<uint32_t>(tif, TIFFTAG_TILELENGTH, 0);
             if (tile_width_ == 0 || tile_length_ == 0)
                 throw ImageError(Kind::kInvalid, "Input file has an invalid TIFF header.");
+            // A tile is decoded whole; one far past the image's edges would
+            // cost memory for pixels that are not there.
+            if ((tile_width_ > kLargestTile && tile_width_ - 16 >= width) ||
+                (tile_length_ > kLargestTile && tile_length_ - 16 >= height))
+                unsupported("tiles larger than the image");
             const uint64_t across = (uint64_t(width) + tile_width_ - 1) / tile_width_;
             band_row_ = std::size_t((across * tile_width_ * in_pixel_ * bits_ + 7) / 8);
         }
         rows_.resize(separate_ ? planes_.size() : 1);
         // libtiff fills a whole scanline, which may be longer than the samples
-        // delivered from it.
-        const std::size_t scanline = tiled_ ? 0 : std::size_t(TIFFScanlineSize64(tif));
-        for (auto& row : rows_) row.resize(tiled_ ? 0 : std::max(stored, scanline));
+        // delivered from it. Allocated with the first row, not here: a header
+        // alone costs no memory for its rows.
+        scanline_ = tiled_ ? 0 : std::max(stored, std::size_t(TIFFScanlineSize64(tif)));
     }
 
     // JPEG-compressed YCbCr is delivered as the RGB libjpeg makes of it;
@@ -229,6 +241,7 @@ class TiffReader : public RasterReader {
         if (!tiled_) {
             TIFF* tif = handles_[separate_ ? k : 0].get();
             const uint16_t plane = separate_ ? planes_[k] : 0;
+            rows_[k].resize(scanline_);
             if (TIFFReadScanline(tif, rows_[k].data(), y, plane) != 1)
                 fail(*sources_[separate_ ? k : 0], "Input file has invalid TIFF image data.");
             return rows_[k].data();
@@ -309,6 +322,7 @@ class TiffReader : public RasterReader {
     bool separate_ = false;
     bool tiled_ = false;
     std::vector<uint16_t> planes_;  // the samples delivered, in order
+    std::size_t scanline_ = 0;
     std::vector<std::vector<uint8_t>> rows_;
     // Tiles: one row of them per kept plane.
     uint32_t tile_width_ = 0;
