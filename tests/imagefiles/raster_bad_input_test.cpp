@@ -32,10 +32,10 @@ TEST_P(RefusedInput, WithItsMessage) {
         auto reader = open_raster(file.c_str());
         // Rows are asked for only as far as a small image goes: an absurd
         // size that opens must fail on its first rows, not after all of them.
-        std::vector<uint8_t> band(std::min<std::size_t>(reader->row_bytes() * 5, 1 << 24));
-        const int64_t rows = band.size() / std::max<std::size_t>(reader->row_bytes(), 1);
-        for (int i = 0; i < 100 && reader->read_rows(band.data(), std::max<int64_t>(rows, 1)) > 0;
-             ++i) {
+        const std::size_t row = reader->row_bytes();
+        ASSERT_LE(row, std::size_t(1) << 20) << "a row too wide for this test";
+        std::vector<uint8_t> band(std::max<std::size_t>(row, 1) * 5);
+        for (int i = 0; i < 100 && reader->read_rows(band.data(), 5) > 0; ++i) {
         }
         ADD_FAILURE() << "read without complaint";
     } catch (const ImageError& error) {
@@ -68,7 +68,7 @@ const BadInput kNetpbm[] = {
     {"PlainGreymapNotANumber", "P2\n2 1\n100\n7 x\n", Kind::kInvalid,
      "Input file has an invalid PGM raster."},
     {"PlainPixmapTruncated", "P3\n1 1\n255\n1 2", Kind::kTruncated, "Input file is truncated."},
-    {"PlainGreymapAbsurdSize", "P2\n2147483647 2147483647\n255\n1 2 3", Kind::kTruncated,
+    {"PlainGreymapAbsurdHeight", "P2\n3 2147483647\n255\n1 2 3", Kind::kTruncated,
      "Input file is truncated."},
     {"PamNoDepth", "P7\nWIDTH 1\nHEIGHT 1\nMAXVAL 255\nENDHDR\na", Kind::kInvalid,
      "Input file has an invalid PAM header."},
@@ -153,7 +153,7 @@ std::vector<BadInput> png_cases() {
          "Input file has an invalid PNG header."},
         {"WidthPastPngLimit", with_header(0x80000000u, 3, 8, 0), Kind::kInvalid,
          "Input file has an invalid PNG header."},
-        {"AbsurdSize", with_header(0x7fffffff, 0x7fffffff, 8, 0), Kind::kInvalid,
+        {"AbsurdHeight", with_header(5, 0x7fffffff, 8, 0), Kind::kInvalid,
          "Input file has invalid PNG image data."},
     };
 }
