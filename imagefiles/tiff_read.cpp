@@ -215,8 +215,13 @@ class TiffReader : public RasterReader {
             if ((tile_width_ > kLargestTile && tile_width_ - 16 >= width) ||
                 (tile_length_ > kLargestTile && tile_length_ - 16 >= height))
                 unsupported("tiles larger than the image");
+            // Tile rows are laid side by side a byte at a time, so a tile row
+            // of packed samples must end on a byte (TIFF asks for multiples
+            // of 16 pixels; libtiff lets others through).
+            if (uint64_t(tile_width_) * in_pixel_ * bits_ % 8 != 0)
+                unsupported("tiles whose rows end inside a byte");
             const uint64_t across = (uint64_t(width) + tile_width_ - 1) / tile_width_;
-            band_row_ = std::size_t((across * tile_width_ * in_pixel_ * bits_ + 7) / 8);
+            band_row_ = std::size_t(across * uint64_t(TIFFTileRowSize64(tif)));
         }
         rows_.resize(separate_ ? planes_.size() : 1);
         // libtiff fills a whole scanline, which may be longer than the samples
@@ -256,7 +261,9 @@ class TiffReader : public RasterReader {
         band_start_ = y / tile_length_ * tile_length_;
         const std::size_t tile_row = std::size_t(TIFFTileRowSize64(tif));
         const tmsize_t tile_size = TIFFTileSize(tif);
-        if (tile_row == 0 || tile_size <= 0)
+        if (tile_row == 0 || tile_size <= 0 ||
+            uint64_t(tile_size) < uint64_t(tile_row) * tile_length_ ||
+            band_row_ < tile_row * ((uint64_t(info_.width) + tile_width_ - 1) / tile_width_))
             throw ImageError(Kind::kInvalid, "Input file has invalid TIFF image data.");
         tile_.resize(std::size_t(tile_size));
         const uint32_t band_rows = tile_length_;
