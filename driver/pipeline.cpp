@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "driver/driver.h"
+#include "driver/report.h"
 #include "imagefiles/imagefiles.h"
 #include "labeling/labeling.h"
 #include "support/support.h"
@@ -27,6 +28,7 @@ int run_command_line(int argc, char** argv) {
     }
     const char* input_name = argv[1];
     const char* output_name = argv[2];
+    std::FILE* report = choose_report_stream(output_name);
 
     const std::time_t t0 = std::time(nullptr);
     GreyImage* image = read_pgm(input_name);
@@ -41,12 +43,15 @@ int run_command_line(int argc, char** argv) {
     const std::time_t t1 = std::time(nullptr);
 
     int region_count = 0;
-    runs = label_runs_4(runs, row_index, run_count, rows, 1, &region_count);
+    {
+        const StdoutRoutedTo route(report);  // its "Run ID" line is part of the report
+        runs = label_runs_4(runs, row_index, run_count, rows, 1, &region_count);
+    }
     const std::time_t t2 = std::time(nullptr);
 
     // Straight into the greymap: the bytes the 16-bit label image would give.
     paint_label_bytes(runs, image->pixels, rows, image->width);
-    std::printf("Total %d regions\n", region_count);
+    std::fprintf(report, "Total %d regions\n", region_count);
     write_pgm(output_name, image);
 
     free_run_list(runs);
@@ -54,8 +59,10 @@ int run_command_line(int argc, char** argv) {
     free_pgm(image);
     const std::time_t t3 = std::time(nullptr);
 
-    std::printf("Time for converting the image to run-length %7.5lf sec\n", std::difftime(t1, t0));
-    std::printf("Time for computing connected component %7.5lf sec\n", std::difftime(t2, t1));
-    std::printf("Total time elapse %7.5lf sec\n", std::difftime(t3, t0));
-    return 0;
+    std::fprintf(report, "Time for converting the image to run-length %7.5lf sec\n",
+                 std::difftime(t1, t0));
+    std::fprintf(report, "Time for computing connected component %7.5lf sec\n",
+                 std::difftime(t2, t1));
+    std::fprintf(report, "Total time elapse %7.5lf sec\n", std::difftime(t3, t0));
+    return report_complete(report) ? 0 : 1;
 }

@@ -32,9 +32,10 @@ struct ColorImage {
 GreyImage* read_pgm(const char* file_name);
 
 // Writes the image with a one-comment header naming file_name and returns 1.
-// An output that cannot be opened stops with "Output file open failed"; a
-// write or close that fails removes the partial file and stops with "Output
-// file write failed".
+// The pixels are reached through the row pointers, wherever the rows lie. The
+// file goes through OutputFile: complete, or the old file left as it was. An
+// output that cannot be opened stops with "Output file open failed"; a write,
+// close or rename that fails stops with "Output file write failed".
 int write_pgm(const char* file_name, const GreyImage* image);
 
 // Releases the pixel matrix, then the record. nullptr is ignored.
@@ -46,8 +47,8 @@ ColorImage* read_ppm(const char* file_name);
 int write_ppm(const char* file_name, const ColorImage* image);
 void free_ppm(ColorImage* image);
 
-// Dumps rows x cols 16-bit values, least significant byte first, no header.
-// Returns 0 on success and non-zero when a write or the close failed (the
-// partial file is removed); stops with "Output file open failed" when the file
-// cannot be opened.
+// Dumps rows x cols 16-bit values, least significant byte first, no header,
+// row by row through the row pointers. Returns 0 on success and non-zero when
+// a write, the close or the rename failed (the old file, if any, is left as it
+// was); stops with "Output file open failed" when the file cannot be opened.
 int write_raw_matrix16(const char* file_name, int16_t** matrix, int rows, int cols);

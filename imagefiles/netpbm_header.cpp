@@ -39,12 +39,11 @@ int skip_separators(std::FILE* file) {
     }
 }
 
-// Reads one decimal number, optionally signed. Fails on a missing number, on
-// one that does not fit an int, and on one glued to anything but a separator
-// (the byte after the number is left unread).
-bool read_number(std::FILE* file, int32_t* value) {
-    if (skip_separators(file) == EOF) return false;
-    int ch = std::getc(file);
+// Reads the digits of a decimal number whose first byte, a sign or a digit,
+// has been taken already. Fails on a sign without a digit and on a number
+// that does not fit an int; the byte after the number is left unread.
+bool parse_number(std::FILE* file, int first, int32_t* value) {
+    int ch = first;
     bool negative = false;
     if (ch == '+' || ch == '-') {
         negative = ch == '-';
@@ -62,7 +61,39 @@ bool read_number(std::FILE* file, int32_t* value) {
     return true;
 }
 
-// A width or height must be followed by whitespace or a comment, left unread.
+// Reads one decimal number, optionally signed, after any separators.
+bool read_number(std::FILE* file, int32_t* value) {
+    if (skip_separators(file) == EOF) return false;
+    return parse_number(file, std::getc(file), value);
+}
+
+// After the height, the size line may go on. A number there is maxval, as
+// the Netpbm layout allows; anything else (text, even glued to the height, as
+// "%d %d" would leave it) is ignored up to the end of the line, and maxval is
+// read after it.
+bool read_maxval_after_size(std::FILE* file, int32_t* maxval) {
+    int ch;
+    do ch = std::getc(file);
+    while (ch == ' ' || ch == '\t' || ch == '\v' || ch == '\f');
+    if (ch >= '0' && ch <= '9') return parse_number(file, ch, maxval);
+    if (ch == '+' || ch == '-') {
+        const int next = std::getc(file);
+        if (next >= '0' && next <= '9') {
+            std::ungetc(next, file);
+            return parse_number(file, ch, maxval);
+        }
+        ch = next;
+    }
+    if (ch == '#') {
+        std::ungetc(ch, file);  // a comment, skipped with the separators
+    } else {
+        while (ch != '\n' && ch != '\r' && ch != EOF) ch = std::getc(file);
+    }
+    return read_number(file, maxval);
+}
+
+// A width must be followed by whitespace or a comment, left unread; so must a
+// PAM keyword.
 bool separator_follows(std::FILE* file) {
     int ch = std::getc(file);
     if (ch == EOF) return false;
@@ -185,7 +216,9 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
             return HeaderStatus::kInvalid;
         const bool bitmap = kind == '1' || kind == '4';
         if (!read_number(file, &header->height)) return HeaderStatus::kInvalid;
-        if (!bitmap && (!separator_follows(file) || !read_number(file, &header->maxval)))
+        // A bitmap's raster follows its height; elsewhere text after the
+        // height is ignored to the end of its line.
+        if (!bitmap && !read_maxval_after_size(file, &header->maxval))
             return HeaderStatus::kInvalid;
         header->depth = kind == '3' || kind == '6' ? 3 : 1;
     }

@@ -5,9 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
-
-#include "support/output_file.h"
 
 struct NetpbmHeader {
     int32_t width;
@@ -56,7 +53,3 @@ std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, Netpbm
 // so that they cannot end the comment line early. Returns false on a failed write.
 bool write_netpbm_header(std::FILE* file, const char* magic, const char* comment, int64_t width,
                          int64_t height, int maxval);
-
-// Opens file_name for writing through OutputFile, or stops with "Output file
-// open failed".
-std::unique_ptr<OutputFile> open_output(const char* file_name);

@@ -1,6 +1,6 @@
 // Raw greymaps as records: the header reader and the band reader and writer
-// of every Netpbm format, with the whole raster moved in one band, since the
-// pixel rows share one block.
+// of every Netpbm format. The reader fills its own matrix as one band; the
+// writer goes through the row pointers, since a caller's rows may lie anywhere.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +8,7 @@
 #include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
+#include "support/output_file.h"
 #include "support/support.h"
 
 GreyImage* read_pgm(const char* file_name) {
@@ -35,7 +36,8 @@ GreyImage* read_pgm(const char* file_name) {
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {
-    std::unique_ptr<OutputFile> out = open_output(file_name);
+    std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
+    if (out == nullptr) fatal_error("Output file open failed");
     try {
         RasterSpec spec;
         spec.width = image->width;
@@ -43,7 +45,18 @@ int write_pgm(const char* file_name, const GreyImage* image) {
         spec.maxval = image->maxval;
         spec.comment = file_name;
         auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
-        if (image->height > 0) writer->write_rows(image->pixels[0], image->height);
+        // A caller's matrix may hold its rows anywhere; rows that lie one after
+        // another go out as one block.
+        uint8_t* const* rows = image->pixels;
+        const int height = image->height;
+        bool contiguous = true;
+        for (int r = 1; r < height && contiguous; ++r)
+            contiguous = rows[r] == rows[0] + std::size_t(r) * std::size_t(image->width);
+        if (contiguous && height > 0) {
+            writer->write_rows(rows[0], height);
+        } else {
+            for (int r = 0; r < height; ++r) writer->write_rows(rows[r], 1);
+        }
         writer->finish();
     } catch (const ImageError&) {
         out->fail();

@@ -8,6 +8,7 @@
 #include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
+#include "support/output_file.h"
 #include "support/support.h"
 
 namespace {
@@ -58,9 +59,11 @@ ColorImage* read_ppm(const char* file_name) {
 }
 
 int write_ppm(const char* file_name, const ColorImage* image) {
-    std::unique_ptr<OutputFile> out = open_output(file_name);
     const int width = image->width;
+    // Taken before the output exists, so running out of memory leaves none.
     uint8_t* row = alloc_row_buffer(width);
+    std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
+    if (out == nullptr) fatal_error("Output file open failed");
     try {
         RasterSpec spec;
         spec.width = width;

@@ -9,52 +9,45 @@
 // Linux promises address space it may not be able to back and kills the
 // process when the pages are touched, so an image too large for memory would
 // end in a kill rather than the memory message. Every 64 MiB handed out, the
-// request is weighed against the memory the machine has available now, less
-// a reserve for the next 64 MiB of requests and for the rest of the machine.
+// request is weighed against the tightest limit in force now (the machine's
+// memory, the process's memory cgroups, its address-space and data limits),
+// less a reserve for the next 64 MiB of requests and for blocks already handed
+// out but not yet touched, which those limits cannot see yet.
+//
+// Any thread may call in: the accounting is atomic and the block cache is
+// behind a mutex that only large requests take.
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
+#include "support/memory_limit.h"
 #include "support/support.h"
 
 namespace {
 
 constexpr std::size_t kLookEvery = std::size_t(64) << 20;
-constexpr std::size_t kReserve = std::size_t(256) << 20;
-std::size_t handed_out_since_look = 0;
+std::atomic<std::size_t> handed_out_since_look{0};
+// Bytes of the large blocks' mappings, handed out or kept.
+std::atomic<std::size_t> mapped_bytes{0};
 
-// Memory available to a new request: MemAvailable plus free swap, or nothing
-// known (SIZE_MAX) where /proc/meminfo cannot be read.
-std::size_t available_memory() {
-    std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
-    if (meminfo == nullptr) return SIZE_MAX;
-    char line[128];
-    unsigned long long kib = 0;
-    unsigned long long total = 0;
-    bool known = false;
-    while (std::fgets(line, sizeof line, meminfo) != nullptr) {
-        if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
-            total += kib;
-            known = true;
-        } else if (std::sscanf(line, "SwapFree: %llu kB", &kib) == 1) {
-            total += kib;
-        }
-    }
-    std::fclose(meminfo);
-    return known ? static_cast<std::size_t>(total) * 1024 : SIZE_MAX;
-}
-
-bool machine_can_back(std::size_t bytes) {
-    if (bytes < kLookEvery - handed_out_since_look) {
-        handed_out_since_look += bytes;
-        return true;
-    }
-    handed_out_since_look = 0;
-    const std::size_t available = available_memory();
-    return available >= kReserve && bytes <= available - kReserve;
+bool limits_can_back(std::size_t bytes) {
+    const std::size_t before = handed_out_since_look.fetch_add(bytes, std::memory_order_relaxed);
+    if (before < kLookEvery && bytes < kLookEvery - before) return true;
+    handed_out_since_look.store(0, std::memory_order_relaxed);
+    if (bytes > SIZE_MAX - kLookEvery) return false;
+    const std::size_t needed = bytes + kLookEvery;
+    const MemoryRoom room = measure_memory_room();
+    // Untouched memory is the heap's own mappings at most; the rest of what
+    // the kernel counts as untouched (a sanitizer's shadow, say) never will be.
+    const std::size_t untouched =
+        std::min(room.untouched, mapped_bytes.load(std::memory_order_relaxed));
+    return needed <= room.mapped_room && needed <= room.in_use_room &&
+           untouched <= room.in_use_room - needed;
 }
 
 // Every block starts with a header saying how it was obtained; small blocks
@@ -78,6 +71,7 @@ constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
 constexpr int kCachedBlocks = 16;
 
 BlockHeader* cached[kCachedBlocks] = {};
+std::mutex cache_mutex;
 
 // Blocks of a few huge pages or more start on a huge-page boundary and are
 // advised for huge pages: one fault then maps 2 MiB instead of 4 KiB.
@@ -90,12 +84,15 @@ std::size_t slack_for(std::size_t bytes) {
 }
 
 void unmap(BlockHeader* header) {
-    munmap(header->mapping, header->capacity + slack_for(header->capacity));
+    const std::size_t length = header->capacity + slack_for(header->capacity);
+    munmap(header->mapping, length);
+    mapped_bytes.fetch_sub(length, std::memory_order_relaxed);
 }
 
 // The smallest kept block that can hold bytes, taken out of the cache. A block
 // more than twice the request is left for a request of its own size.
 BlockHeader* take_cached(std::size_t bytes) {
+    const std::lock_guard<std::mutex> lock(cache_mutex);
     int best = -1;
     for (int i = 0; i < kCachedBlocks; ++i) {
         if (cached[i] != nullptr && cached[i]->capacity >= bytes &&
@@ -111,6 +108,7 @@ BlockHeader* take_cached(std::size_t bytes) {
 
 // Keeps a freed large block, evicting the smallest kept one when full.
 void keep(BlockHeader* header) {
+    const std::lock_guard<std::mutex> lock(cache_mutex);
     int slot = 0;
     for (int i = 0; i < kCachedBlocks; ++i) {
         if (cached[i] == nullptr) {
@@ -132,11 +130,12 @@ void* alloc_large(std::size_t bytes, bool zeroed) {
         return header + 1;
     }
     const std::size_t slack = slack_for(bytes);
-    if (bytes > SIZE_MAX - slack || !machine_can_back(bytes)) return nullptr;
+    if (bytes > SIZE_MAX - slack || !limits_can_back(bytes)) return nullptr;
     // Fresh mappings are zero already.
     void* mapping =
         mmap(nullptr, bytes + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) return nullptr;
+    mapped_bytes.fetch_add(bytes + slack, std::memory_order_relaxed);
     auto start = reinterpret_cast<std::uintptr_t>(mapping) + sizeof(BlockHeader);
     if (slack == kHugePage) {
         start = (start + kHugePage - 1) & ~(kHugePage - 1);
@@ -157,7 +156,7 @@ void* heap_alloc(std::size_t bytes, bool zeroed) {
     if (bytes >= kLargeBlock) return alloc_large(bytes, zeroed);
 #endif
     if (bytes == 0) bytes = 1;  // a zero-size block is still a distinct block
-    if (!machine_can_back(bytes)) return nullptr;
+    if (!limits_can_back(bytes)) return nullptr;
     const std::size_t total = bytes + sizeof(BlockHeader);
     auto* header = static_cast<BlockHeader*>(zeroed ? std::calloc(1, total) : std::malloc(total));
     if (header == nullptr) return nullptr;

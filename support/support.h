@@ -52,8 +52,19 @@ void free_vector_2(int16_t* vector);
 void free_vector_4(float* vector);
 void free_vector_8(double* vector);
 
+// Bytes a new request may take now without running into a limit: the
+// machine's available memory and free swap, the memory cgroups of the process
+// and their ancestors (v1 or v2), RLIMIT_AS and RLIMIT_DATA, each less a
+// margin for the rest of the process or machine. Memory already handed out
+// but not yet touched is the caller's to count. Measured afresh on each call
+// (a few small reads from /proc and the cgroup files), with no state, so any
+// thread may ask; SIZE_MAX when no limit is known.
+std::size_t memory_headroom();
+bool memory_can_back(std::size_t bytes);
+
 // The heap behind every allocator. heap_alloc returns nullptr when the block
-// cannot be had (callers turn that into fatal_error); zeroed asks for a block
-// of zero bytes. Large blocks are page-backed and advised for huge pages.
+// cannot be had, or could not be backed under the limits memory_headroom
+// weighs (callers turn that into fatal_error); zeroed asks for a block of zero
+// bytes. Large blocks are page-backed and advised for huge pages. Thread-safe.
 void* heap_alloc(std::size_t bytes, bool zeroed);
 void heap_free(void* block);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,9 +14,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -55,18 +58,38 @@ inline std::string fatal_report(const std::string& message) {
 // far too little for the images the limit is meant to refuse.
 constexpr int kMemoryLimitMb = 512;
 
+// How the child's standard output is set up; out collects what reached it.
+enum class StdoutKind {
+    kFile,    // a file beside the sandbox
+    kPipe,    // a pipe drained as the child writes
+    kClosed,  // no descriptor 1 at all
+    kPath,    // stdout_path, opened for writing (e.g. /dev/full or a file in the sandbox)
+};
+
 struct RunOptions {
     std::string program_name = "runlabel";  // argv[0]
     std::optional<std::string> input;       // fed through a pipe; otherwise stdin is /dev/null
     bool limit_memory = false;              // cap the child's memory at kMemoryLimitMb
+    StdoutKind stdout_kind = StdoutKind::kFile;
+    std::string stdout_path;                    // for kPath, relative to the sandbox
+    std::optional<rlim_t> file_size_limit;      // RLIMIT_FSIZE, bytes
+    std::optional<rlim_t> address_space_limit;  // RLIMIT_AS, bytes
+    std::optional<rlim_t> data_limit;           // RLIMIT_DATA, bytes
+    std::vector<int> ignored_signals;  // SIG_IGN in the child; every other signal at its default
+    std::string cgroup_procs;          // a cgroup.procs file the child joins before it starts
+    std::optional<uid_t> user;         // run as this user and group (needs root)
+    // Called in the test once the child has started, before it is waited for.
+    std::function<void(pid_t)> while_running;
 };
 
 // A scratch directory per test, removed afterwards; runlabel runs inside it so
 // that file names (and the output's comment line) are short and fixed.
 class Sandbox {
   public:
-    Sandbox() {
-        std::string pattern = (fs::temp_directory_path() / "runlabel-cli-XXXXXX").string();
+    // In base: the temporary directory, or /dev/shm for large files that
+    // need not touch a disk.
+    explicit Sandbox(const fs::path& base = fs::temp_directory_path()) {
+        std::string pattern = (base / "runlabel-cli-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
         dir_ = pattern;
     }
@@ -80,6 +103,7 @@ class Sandbox {
     Sandbox& operator=(const Sandbox&) = delete;
 
     fs::path operator/(const std::string& name) const { return dir_ / name; }
+    const fs::path& dir() const { return dir_; }
 
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
@@ -115,16 +139,62 @@ class Sandbox {
             ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(kMemoryLimitMb);
         int pipe_fds[2] = {-1, -1};
         if (options.input && pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe failed";
+        int out_pipe[2] = {-1, -1};
+        const bool out_is_pipe = options.stdout_kind == StdoutKind::kPipe;
+        if (out_is_pipe && pipe(out_pipe) != 0) ADD_FAILURE() << "pipe failed";
+        const std::string stdout_path = (dir_ / options.stdout_path).string();
+        const std::string pid_line = "0\n";
 
         const pid_t pid = fork();
         if (pid == 0) {
             const int in = options.input ? pipe_fds[0] : open("/dev/null", O_RDONLY);
-            const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int out = -1;
+            switch (options.stdout_kind) {
+                case StdoutKind::kFile:
+                case StdoutKind::kClosed:
+                    out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    break;
+                case StdoutKind::kPipe:
+                    out = out_pipe[1];
+                    break;
+                case StdoutKind::kPath:
+                    out = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    break;
+            }
             const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
                 dup2(err, 2) < 0 || chdir(dir.c_str()) != 0)
                 _exit(127);
             if (options.input) close(pipe_fds[1]);
+            if (out_is_pipe) close(out_pipe[0]);
+            if (options.stdout_kind == StdoutKind::kClosed) close(1);
+            // Whatever the test process had: default dispositions, nothing
+            // blocked, no core files left in the sandbox.
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+            for (int sig : options.ignored_signals) signal(sig, SIG_IGN);
+            const rlimit no_core{0, 0};
+            setrlimit(RLIMIT_CORE, &no_core);
+            const auto limit = [](int resource, const std::optional<rlim_t>& bytes) {
+                if (!bytes) return true;
+                const rlimit value{*bytes, *bytes};
+                return setrlimit(resource, &value) == 0;
+            };
+            if (!limit(RLIMIT_FSIZE, options.file_size_limit) ||
+                !limit(RLIMIT_AS, options.address_space_limit) ||
+                !limit(RLIMIT_DATA, options.data_limit))
+                _exit(127);
+            if (!options.cgroup_procs.empty()) {
+                // "0" is the writing process itself.
+                const int procs = open(options.cgroup_procs.c_str(), O_WRONLY);
+                if (procs < 0 || write(procs, pid_line.data(), pid_line.size()) < 0) _exit(127);
+                close(procs);
+            }
+            if (options.user && (setgroups(0, nullptr) != 0 || setgid(*options.user) != 0 ||
+                                 setuid(*options.user) != 0))
+                _exit(127);
             if (options.limit_memory) {
 #ifdef RUNLABEL_TEST_UNDER_ASAN
                 putenv(asan_options.data());
@@ -136,6 +206,17 @@ class Sandbox {
             }
             execv(RUNLABEL_BINARY, argv.data());
             _exit(127);
+        }
+        std::string piped_out;
+        std::thread drain;
+        if (out_is_pipe) {
+            close(out_pipe[1]);
+            drain = std::thread([&piped_out, fd = out_pipe[0]] {
+                char buffer[65536];
+                for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+                    piped_out.append(buffer, static_cast<std::size_t>(n));
+                close(fd);
+            });
         }
         if (options.input) {
             close(pipe_fds[0]);
@@ -149,15 +230,19 @@ class Sandbox {
             }
             close(pipe_fds[1]);
         }
+        if (options.while_running && pid > 0) options.while_running(pid);
         Outcome outcome{-1000, "", ""};
         int wait_status = 0;
-        if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) {
+        const bool waited = pid > 0 && waitpid(pid, &wait_status, 0) == pid;
+        if (drain.joinable()) drain.join();
+        if (!waited) {
             ADD_FAILURE() << "could not run " << RUNLABEL_BINARY;
             return outcome;
         }
         if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
         if (WIFSIGNALED(wait_status)) outcome.status = -WTERMSIG(wait_status);
-        outcome.out = read_file(out_path).value_or("");
+        outcome.out = out_is_pipe ? piped_out : read_file(out_path).value_or("");
+        if (options.stdout_kind == StdoutKind::kPath) outcome.out = "";
         outcome.err = read_file(err_path).value_or("");
 #ifdef RUNLABEL_TEST_UNDER_ASAN
         if (options.limit_memory) drop_refusal_notices(outcome.err);

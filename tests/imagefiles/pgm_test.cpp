@@ -4,9 +4,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 #include "file_fixture.h"
 #include "imagefiles/imagefiles.h"
+#include "support/support.h"
 
 namespace {
 
@@ -54,6 +58,18 @@ const HeaderCase kHeaders[] = {
     {"ZeroWidth", "P5\n0 3\n255\n", 0, 3, 255, "", nullptr},
     {"ZeroHeight", "P5\n4 0\n255\n", 4, 0, 255, "", nullptr},
     {"ExtraBytesAfterRasterIgnored", "P5\n1 1\n255\nAB", 1, 1, 255, "A", nullptr},
+    // The size line: text after the height is ignored to the end of the line,
+    // a number there is maxval.
+    {"TextAfterHeightIgnored", "P5\n4 3 junk\n255\n" + k12, 4, 3, 255, k12, nullptr},
+    {"TextGluedToHeightIgnored", "P5\n4 3junk\n255\n" + k12, 4, 3, 255, k12, nullptr},
+    {"TabThenTextAfterHeight", "P5\n4 3\tjunk 77\r\n255\n" + k12, 4, 3, 255, k12, nullptr},
+    {"SignWithoutDigitAfterHeight", "P5\n4 3 +x\n255\n" + k12, 4, 3, 255, k12, nullptr},
+    {"TextThenCommentAfterHeight", "P5\n4 3 junk # 9\n# more\n255\n" + k12, 4, 3, 255, k12,
+     nullptr},
+    {"CommentGluedToHeight", "P5\n4 3#c\n255\n" + k12, 4, 3, 255, k12, nullptr},
+    {"MaxvalOnSizeLine", "P5\n4 3 255\n" + k12, 4, 3, 255, k12, nullptr},
+    {"SignedMaxvalOnSizeLine", "P5\n4 3 +1000\n" + k12, 4, 3, 1000, k12, nullptr},
+    {"MaxvalOnSizeLineAfterBlanks", "P5\n4 3 \t 7\n" + k12, 4, 3, 7, k12, nullptr},
 
     {"EmptyFile", "", 0, 0, 0, "", kNotPgm},
     {"Pixmap", "P6\n1 1\n255\nabc", 0, 0, 0, "", kNotPgm},
@@ -69,6 +85,10 @@ const HeaderCase kHeaders[] = {
     {"WidthOverflowsInt", "P5\n2147483648 1\n255\n", 0, 0, 0, "", kInvalid},
     {"HeightFarTooLarge", "P5\n1 1000000000000\n255\n", 0, 0, 0, "", kInvalid},
     {"MissingMaxval", "P5\n4 3\n", 0, 0, 0, "", kInvalid},
+    {"OnlyTextAfterHeight", "P5\n4 3 junk", 0, 0, 0, "", kInvalid},
+    {"MaxvalOnlyOnIgnoredText", "P5\n4 3 junk 255\n", 0, 0, 0, "", kInvalid},
+    {"NegativeMaxvalOnSizeLine", "P5\n4 3 -255\n" + k12, 0, 0, 0, "", kInvalid},
+    {"ZeroMaxvalOnSizeLine", "P5\n4 3 0\n" + k12, 0, 0, 0, "", kInvalid},
     {"ZeroMaxval", "P5\n4 3\n0\n" + k12, 0, 0, 0, "", kInvalid},
     {"MaxvalAboveSixteenBits", "P5\n4 3\n65536\n" + k12, 0, 0, 0, "", kInvalid},
     {"UnterminatedCommentAtEnd", "P5\n4 3\n# no end", 0, 0, 0, "", kInvalid},
@@ -167,6 +187,52 @@ TEST_F(WritePgm, FailedWriteLeavesNoPartialFile) {
         testing::ExitedWithCode(1), "\nOutput file write failed\n");
     EXPECT_FALSE(std::filesystem::exists(out));
     free_pgm(image);
+}
+
+TEST_F(WritePgm, FailedWriteKeepsTheOldFile) {
+    std::string in = write_file("in.pgm", "P5\n1000 100\n255\n" + std::string(100000, 'x'));
+    GreyImage* image = read_pgm(in.c_str());
+    ASSERT_NE(image, nullptr);
+    std::string out = write_file("out.pgm", "old contents");
+    EXPECT_EXIT(
+        {
+            limit_file_size(4096);
+            write_pgm(out.c_str(), image);
+        },
+        testing::ExitedWithCode(1), "\nOutput file write failed\n");
+    EXPECT_EQ(read_file(out), "old contents");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 2);
+    free_pgm(image);
+}
+
+// A caller's matrix need not be one block in row order: rows may be blocks of
+// their own, or a vertical flip may be made by swapping the row pointers.
+TEST_F(WritePgm, FollowsTheRowPointers) {
+    const std::string rows[] = {"abcd", "efgh", "ijkl"};
+    GreyImage image{"P5", 4, 3, 255, nullptr};
+    std::string out = path("out.pgm");
+    const std::string header = "P5\n# " + out + "\n4 3\n255\n";
+
+    // Rows in blocks of their own, far apart.
+    std::vector<std::vector<uint8_t>> blocks;
+    std::vector<uint8_t*> separate;
+    for (const std::string& row : rows) {
+        blocks.emplace_back(row.begin(), row.end());
+        blocks.emplace_back(4096, 0);  // keeps the next row away from this one
+    }
+    for (std::size_t i = 0; i < blocks.size(); i += 2) separate.push_back(blocks[i].data());
+    image.pixels = separate.data();
+    write_pgm(out.c_str(), &image);
+    EXPECT_EQ(read_file(out), header + "abcdefghijkl");
+
+    // One block, row pointers reversed.
+    image.pixels = alloc_byte_matrix(3, 4);
+    for (int r = 0; r < 3; ++r) std::memcpy(image.pixels[r], rows[r].data(), 4);
+    std::swap(image.pixels[0], image.pixels[2]);
+    write_pgm(out.c_str(), &image);
+    EXPECT_EQ(read_file(out), header + "ijklefghabcd");
+    std::swap(image.pixels[0], image.pixels[2]);  // row 0 owns the block again
+    free_byte_matrix(image.pixels, 3, 4);
 }
 
 TEST_F(WritePgm, UnopenableOutputIsFatal) {

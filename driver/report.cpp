@@ -1,0 +1,64 @@
+// The report stream: standard output, unless the image itself goes there.
+// Bytes that do not reach standard output make the run a failure.
+#include "driver/report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+// A closed descriptor is the lowest free one, so the output or its directory
+// would be opened on it and the report (or a fatal message) written into
+// that file. A read-only /dev/null holds the place and refuses every write.
+void hold_closed_descriptor(int fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
+    const int held = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (held < 0 || held == fd) return;
+    dup2(held, fd);  // without O_CLOEXEC: a child keeps the place held too
+    close(held);
+}
+
+}  // namespace
+
+std::FILE* choose_report_stream(const char* output_name) {
+    hold_closed_descriptor(STDOUT_FILENO);
+    hold_closed_descriptor(STDERR_FILENO);
+    struct stat output {};
+    struct stat standard_output {};
+    if (stat(output_name, &output) != 0 || fstat(STDOUT_FILENO, &standard_output) != 0)
+        return stdout;
+    // A device keeps nothing and takes bytes in the order written, so
+    // /dev/null (or a terminal) as both is no reason to move the report.
+    if (output.st_dev == standard_output.st_dev && output.st_ino == standard_output.st_ino &&
+        !S_ISCHR(output.st_mode))
+        return stderr;
+    return stdout;
+}
+
+bool report_complete(std::FILE* report) {
+    if (report != stdout) std::fflush(report);
+    const bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (!ok) std::fprintf(stderr, "Standard output write failed\n");
+    return ok;
+}
+
+StdoutRoutedTo::StdoutRoutedTo(std::FILE* report) {
+    if (report == stdout) return;
+    std::fflush(stdout);
+    std::fflush(report);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ >= 0 && dup2(fileno(report), STDOUT_FILENO) < 0) {
+        close(saved_);
+        saved_ = -1;
+    }
+}
+
+StdoutRoutedTo::~StdoutRoutedTo() {
+    if (saved_ < 0) return;
+    std::fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+}

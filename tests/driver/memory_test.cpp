@@ -1,0 +1,97 @@
+// Memory limits that end a process by killing it (a memory cgroup) or by
+// refusing its requests (RLIMIT_AS, RLIMIT_DATA): inside any of them an image
+// too large for the limit must end with the memory message and status 1, not
+// with the kernel's kill, and leave no output.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/driver/process.h"
+#include "tests/support/memory_cgroup.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using runlabel_test::fatal_report;
+using runlabel_test::MemoryCgroup;
+using runlabel_test::Outcome;
+using runlabel_test::RunOptions;
+using runlabel_test::Sandbox;
+
+enum class Limit { kCgroup, kAddressSpace, kData };
+
+struct MemoryCase {
+    const char* name;
+    Limit limit;
+    int width;
+    int height;
+    bool alternating;  // pixels on, off, on ...: one run per two pixels
+    const char* message;
+};
+
+void PrintTo(const MemoryCase& c, std::ostream* os) { *os << c.name; }
+
+// All-zero images are sparse files: no time spent writing them.
+void write_image(const fs::path& path, const MemoryCase& c) {
+    std::ofstream out(path, std::ios::binary);
+    out << "P5\n" << c.width << " " << c.height << "\n255\n";
+    if (c.alternating) {
+        std::string row(static_cast<std::size_t>(c.width), '\0');
+        for (std::size_t i = 0; i < row.size(); i += 2) row[i] = '\1';
+        for (int r = 0; r < c.height; ++r) out.write(row.data(), static_cast<long>(row.size()));
+    } else {
+        out.close();
+        fs::resize_file(path, fs::file_size(path) + std::uintmax_t(c.width) * c.height);
+    }
+}
+
+class MemoryLimit : public testing::TestWithParam<MemoryCase> {};
+
+TEST_P(MemoryLimit, EndsWithTheMemoryMessageNotAKill) {
+    const MemoryCase& c = GetParam();
+    constexpr unsigned long long kLimit = 256ull << 20;
+#ifdef RUNLABEL_TEST_UNDER_ASAN
+    if (c.limit != Limit::kCgroup) GTEST_SKIP() << "the sanitizer's shadow outgrows any rlimit";
+#endif
+    Sandbox box(fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    write_image(box / "in.pgm", c);
+    RunOptions options;
+    std::optional<MemoryCgroup> cgroup;
+    switch (c.limit) {
+        case Limit::kCgroup:
+            cgroup.emplace(kLimit);
+            if (!cgroup->ok()) GTEST_SKIP() << "no memory cgroup: " << cgroup->why();
+            options.cgroup_procs = cgroup->procs();
+            break;
+        case Limit::kAddressSpace:
+            options.address_space_limit = kLimit;
+            break;
+        case Limit::kData:
+            options.data_limit = kLimit;
+            break;
+    }
+    const Outcome outcome = box.run({"in.pgm", "out.pgm"}, options);
+    EXPECT_EQ(outcome.status, 1) << (outcome.status == -SIGKILL ? "killed" : "");
+    EXPECT_EQ(outcome.err, fatal_report(c.message));
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, MemoryLimit,
+                         testing::Values(
+                             // A 268 MB raster cannot be had inside 256 MB.
+                             MemoryCase{"CgroupRefusesTheRaster", Limit::kCgroup, 16384, 16384,
+                                        false, "Memory alloation failure"},
+                             // A 64 MB raster can, its 33 million runs cannot.
+                             MemoryCase{"CgroupRefusesTheRuns", Limit::kCgroup, 4096, 16384, true,
+                                        "Memory allocation failure"},
+                             MemoryCase{"AddressSpaceLimitRefusesTheRaster", Limit::kAddressSpace,
+                                        16384, 16384, false, "Memory alloation failure"},
+                             MemoryCase{"DataLimitRefusesTheRuns", Limit::kData, 4096, 16384, true,
+                                        "Memory allocation failure"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

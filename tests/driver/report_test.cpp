@@ -1,0 +1,102 @@
+// Where the report goes: never into the image when the output is standard
+// output's own file or pipe, and a report that cannot be written is a failure.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <string>
+
+#include "tests/driver/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using runlabel_test::Outcome;
+using runlabel_test::read_file;
+using runlabel_test::RunOptions;
+using runlabel_test::Sandbox;
+using runlabel_test::StdoutKind;
+using runlabel_test::write_file;
+
+std::string golden(const std::string& name) {
+    const fs::path path = fs::path(RUNLABEL_TEST_DATA) / "driver" / "golden" / name;
+    std::optional<std::string> bytes = read_file(path);
+    if (!bytes) ADD_FAILURE() << "missing golden file " << path;
+    return bytes.value_or("");
+}
+
+// corner_touch's labels, with the comment line naming output.
+std::string labels_named(const std::string& output) {
+    std::string labels = golden("corner_touch.labels.pgm");
+    return labels.replace(labels.find("# out.pgm"), 9, "# " + output);
+}
+
+const std::regex kReport(
+    "Run ID 2 \nTotal 2 regions\n"
+    "Time for converting the image to run-length [0-9]+\\.[0-9]{5} sec\n"
+    "Time for computing connected component [0-9]+\\.[0-9]{5} sec\n"
+    "Total time elapse [0-9]+\\.[0-9]{5} sec\n");
+
+struct ReportCase {
+    const char* name;
+    StdoutKind stdout_kind;
+    std::string stdout_path;  // for StdoutKind::kPath
+    std::string output;       // the output name given
+    std::string image_at;     // where the image must be: "" for what reached stdout
+    int status;
+    std::string err;  // "" for the report itself
+};
+
+void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
+
+class Report : public testing::TestWithParam<ReportCase> {};
+
+TEST_P(Report, NeverLandsInTheImage) {
+    const ReportCase& c = GetParam();
+    Sandbox box;
+    write_file(box / "in.pgm", golden("corner_touch.pgm"));
+    RunOptions options;
+    options.stdout_kind = c.stdout_kind;
+    options.stdout_path = c.stdout_path;
+    const Outcome outcome = box.run({"in.pgm", c.output}, options);
+    EXPECT_EQ(outcome.status, c.status);
+    if (c.err.empty())
+        EXPECT_TRUE(std::regex_match(outcome.err, kReport)) << outcome.err;
+    else
+        EXPECT_EQ(outcome.err, c.err);
+    const std::string image =
+        c.image_at.empty() ? outcome.out : read_file(box / c.image_at).value_or("");
+    EXPECT_EQ(image, labels_named(c.output));
+}
+
+const std::string kStdoutFailed = "Standard output write failed\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, Report,
+    testing::Values(
+        // The report lines used to overwrite the image's first bytes.
+        ReportCase{"DevStdoutRedirectedToAFile", StdoutKind::kFile, "", "/dev/stdout", "", 0, ""},
+        // ... or to come through the pipe around it.
+        ReportCase{"DevStdoutOnAPipe", StdoutKind::kPipe, "", "/dev/stdout", "", 0, ""},
+        ReportCase{"OutputNamesTheFileStdoutWritesTo", StdoutKind::kPath, "out.pgm", "out.pgm",
+                   "out.pgm", 0, ""},
+        // The count was lost and the run still reported success.
+        ReportCase{"StdoutFull", StdoutKind::kPath, "/dev/full", "out.pgm", "out.pgm", 1,
+                   kStdoutFailed},
+        ReportCase{"StdoutClosed", StdoutKind::kClosed, "", "out.pgm", "out.pgm", 1,
+                   kStdoutFailed}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Report, StaysOnStdoutForAnotherOutput) {
+    Sandbox box;
+    write_file(box / "in.pgm", golden("corner_touch.pgm"));
+    RunOptions options;
+    options.stdout_kind = StdoutKind::kPipe;
+    const Outcome outcome = box.run({"in.pgm", "/dev/null"}, options);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(std::regex_match(outcome.out, kReport)) << outcome.out;
+    EXPECT_EQ(outcome.err, "");
+}
+
+}  // namespace
