@@ -1,6 +1,7 @@
-// Header parsing for the raw Netpbm formats. Tokens may be separated by any
-// whitespace and "#" comments; numbers are checked for overflow as they are
-// read, so no size that does not fit the record ever leaves this file.
+// Header parsing for the Netpbm formats, plain and raw, PAM included. Tokens
+// may be separated by any whitespace and "#" comments; numbers are checked for
+// overflow as they are read, so no size that does not fit the record ever
+// leaves this file.
 #include "imagefiles/netpbm_header.h"
 
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 #include "support/support.h"
@@ -90,7 +92,8 @@ bool read_maxval_after_size(std::FILE* file, int32_t* maxval) {
     return read_number(file, maxval);
 }
 
-// A width must be followed by whitespace or a comment, left unread.
+// A width must be followed by whitespace or a comment, left unread; so must a
+// PAM keyword.
 bool separator_follows(std::FILE* file) {
     int ch = std::getc(file);
     if (ch == EOF) return false;
@@ -98,12 +101,16 @@ bool separator_follows(std::FILE* file) {
     return is_space(ch) || ch == '#';
 }
 
-enum class HeaderStatus { kOk, kWrongMagic, kInvalid };
+// Exactly one whitespace byte ends a header; a whitespace-valued first pixel
+// after it is a pixel.
+void consume_end_byte(std::FILE* file) {
+    int ch = std::getc(file);
+    if (ch != EOF && !is_space(ch)) std::ungetc(ch, file);
+}
 
-// Reads magic, width, height and maxval with any whitespace and "#" comments
-// between them (and text after the height ignored to the end of its line),
-// then consumes the one whitespace byte that ends the header.
-HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader* header) {
+// Reads the first token and checks it against magic, or against P1..P7 when
+// magic is nullptr. Stores the digit.
+bool read_magic(std::FILE* file, const char* magic, char* digit) {
     char token[kTokenBuffer];
     int length = 0;
     int ch;
@@ -114,32 +121,79 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
         token[length++] = static_cast<char>(ch);
         ch = std::getc(file);
     }
-    // Compared by length too: a NUL byte inside the token must not end it early.
-    if (std::string_view(token, length) != magic || (ch != EOF && !is_space(ch) && ch != '#'))
-        return HeaderStatus::kWrongMagic;
+    if (ch != EOF && !is_space(ch) && ch != '#') return false;
     if (ch != EOF) std::ungetc(ch, file);
-
-    if (!read_number(file, &header->width) || !separator_follows(file))
-        return HeaderStatus::kInvalid;
-    if (!read_number(file, &header->height)) return HeaderStatus::kInvalid;
-    if (!read_maxval_after_size(file, &header->maxval)) return HeaderStatus::kInvalid;
-    if (header->width < 0 || header->height < 0) return HeaderStatus::kInvalid;
-    if (header->maxval < 1 || header->maxval > 65535) return HeaderStatus::kInvalid;
-    // Exactly one whitespace byte ends the header; a whitespace-valued first
-    // pixel after it is a pixel.
-    ch = std::getc(file);
-    if (ch != EOF && !is_space(ch)) std::ungetc(ch, file);
-    return HeaderStatus::kOk;
+    // Compared by length too: a NUL byte inside the token must not end it early.
+    const std::string_view read(token, length);
+    if (magic != nullptr) {
+        if (read != magic) return false;
+    } else if (read.size() != 2 || read[0] != 'P' || read[1] < '1' || read[1] > '7') {
+        return false;
+    }
+    *digit = read[1];
+    return true;
 }
 
-// Streams of unknown size always pass; their shortfall shows when read.
-bool raster_fits_file(std::FILE* file, uint64_t raster_bytes) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return true;
-    long position = std::ftell(file);
-    if (position < 0) return true;
-    auto remaining = static_cast<uint64_t>(info.st_size > position ? info.st_size - position : 0);
-    return raster_bytes <= remaining;
+// Reads a keyword of letters (PAM's header lines), at most max_length of them.
+bool read_keyword(std::FILE* file, std::string_view* keyword, char* buffer, int max_length) {
+    if (skip_separators(file) == EOF) return false;
+    int length = 0;
+    int ch = std::getc(file);
+    while ((ch >= 'A' && ch <= 'Z') || ch == '_') {
+        if (length == max_length) return false;
+        buffer[length++] = static_cast<char>(ch);
+        ch = std::getc(file);
+    }
+    if (ch != EOF) std::ungetc(ch, file);
+    *keyword = std::string_view(buffer, length);
+    return length > 0;
+}
+
+// The rest of a TUPLTYPE line; only whether it ends in "_ALPHA" matters.
+bool read_tuple_type_ends_in_alpha(std::FILE* file) {
+    constexpr std::string_view kAlpha = "_ALPHA";
+    char tail[8] = {};
+    int kept = 0;
+    int ch = std::getc(file);
+    while (ch == ' ' || ch == '\t') ch = std::getc(file);
+    for (; ch != EOF && ch != '\n' && ch != '\r'; ch = std::getc(file)) {
+        if (kept == int(kAlpha.size())) {
+            std::memmove(tail, tail + 1, kAlpha.size() - 1);
+            --kept;
+        }
+        tail[kept++] = static_cast<char>(ch);
+    }
+    // Trailing blanks are not part of the type.
+    while (kept > 0 && (tail[kept - 1] == ' ' || tail[kept - 1] == '\t')) --kept;
+    if (ch != EOF) std::ungetc(ch, file);
+    return std::string_view(tail, kept) == kAlpha;
+}
+
+// PAM: keyword lines in any order up to ENDHDR. Width, height, depth and
+// maxval must each appear.
+HeaderStatus read_pam_fields(std::FILE* file, NetpbmHeader* header) {
+    constexpr int kKeywordBuffer = 16;
+    char buffer[kKeywordBuffer];
+    bool width = false, height = false, depth = false, maxval = false;
+    for (;;) {
+        std::string_view keyword;
+        if (!read_keyword(file, &keyword, buffer, kKeywordBuffer)) return HeaderStatus::kInvalid;
+        if (keyword == "ENDHDR") break;
+        if (keyword == "TUPLTYPE") {
+            header->alpha = read_tuple_type_ends_in_alpha(file);
+            continue;
+        }
+        int32_t* field = keyword == "WIDTH"    ? (width = true, &header->width)
+                         : keyword == "HEIGHT" ? (height = true, &header->height)
+                         : keyword == "DEPTH"  ? (depth = true, &header->depth)
+                         : keyword == "MAXVAL" ? (maxval = true, &header->maxval)
+                                               : nullptr;
+        if (field == nullptr || !separator_follows(file) || !read_number(file, field))
+            return HeaderStatus::kInvalid;
+    }
+    if (!width || !height || !depth || !maxval) return HeaderStatus::kInvalid;
+    if (header->depth < 1 || header->depth > 65535) return HeaderStatus::kInvalid;
+    return HeaderStatus::kOk;
 }
 
 std::nullptr_t refuse(std::FILE* file, const char* message, const char* name) {
@@ -149,6 +203,70 @@ std::nullptr_t refuse(std::FILE* file, const char* message, const char* name) {
 }
 
 }  // namespace
+
+HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader* header) {
+    *header = NetpbmHeader{0, 0, 1, 0, 1, false};
+    if (!read_magic(file, magic, &header->magic)) return HeaderStatus::kWrongMagic;
+    const char kind = header->magic;
+    if (kind == '7') {
+        const HeaderStatus status = read_pam_fields(file, header);
+        if (status != HeaderStatus::kOk) return status;
+    } else {
+        if (!read_number(file, &header->width) || !separator_follows(file))
+            return HeaderStatus::kInvalid;
+        const bool bitmap = kind == '1' || kind == '4';
+        if (!read_number(file, &header->height)) return HeaderStatus::kInvalid;
+        // A bitmap's raster follows its height; elsewhere text after the
+        // height is ignored to the end of its line.
+        if (!bitmap && !read_maxval_after_size(file, &header->maxval))
+            return HeaderStatus::kInvalid;
+        header->depth = kind == '3' || kind == '6' ? 3 : 1;
+    }
+    if (header->width < 0 || header->height < 0) return HeaderStatus::kInvalid;
+    if (header->maxval < 1 || header->maxval > 65535) return HeaderStatus::kInvalid;
+    consume_end_byte(file);
+    return HeaderStatus::kOk;
+}
+
+const char* netpbm_name(char magic) {
+    switch (magic) {
+        case '1':
+        case '4':
+            return "PBM";
+        case '3':
+        case '6':
+            return "PPM";
+        case '7':
+            return "PAM";
+        default:
+            return "PGM";
+    }
+}
+
+uint64_t netpbm_raster_bytes(const NetpbmHeader& header) {
+    if (header.magic < '4') return 0;
+    uint64_t row = 0;
+    if (header.magic == '4') {
+        row = (uint64_t(header.width) + 7) / 8;
+    } else if (header.magic == '7') {
+        row = uint64_t(header.width) * uint64_t(header.depth) * (header.maxval > 255 ? 2 : 1);
+    } else {
+        // One byte per sample whatever maxval says, as the greymap reader always had.
+        row = uint64_t(header.width) * uint64_t(header.depth);
+    }
+    uint64_t bytes = 0;
+    if (__builtin_mul_overflow(row, uint64_t(header.height), &bytes)) return UINT64_MAX;
+    return bytes;
+}
+
+bool raster_fits_file(std::FILE* file, uint64_t raster_bytes) {
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return true;
+    long position = std::ftell(file);
+    if (position < 0) return true;
+    auto remaining = static_cast<uint64_t>(info.st_size > position ? info.st_size - position : 0);
+    return raster_bytes <= remaining;
+}
 
 std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, NetpbmHeader* header) {
     std::FILE* file = std::fopen(file_name, "rb");
@@ -161,19 +279,18 @@ std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, Netpbm
         case HeaderStatus::kOk:
             break;
     }
-    const uint64_t raster = uint64_t(header->width) * uint64_t(header->height) * format.samples;
-    if (!raster_fits_file(file, raster)) return refuse(file, "%s\n", "Input file is truncated.");
+    if (!raster_fits_file(file, netpbm_raster_bytes(*header)))
+        return refuse(file, "%s\n", "Input file is truncated.");
     return file;
 }
 
-void refuse_truncated(std::FILE* file) { refuse(file, "%s\n", "Input file is truncated."); }
-
-bool write_netpbm_header(std::FILE* file, const char* magic, const char* file_name, int width,
-                         int height, int maxval) {
+bool write_netpbm_header(std::FILE* file, const char* magic, const char* comment, int64_t width,
+                         int64_t height, int maxval) {
     bool ok = std::fprintf(file, "%s\n# ", magic) >= 0;
-    for (const char* p = file_name; *p != '\0' && ok; ++p) {
+    for (const char* p = comment; *p != '\0' && ok; ++p) {
         char ch = (*p == '\n' || *p == '\r') ? ' ' : *p;
         ok = std::fputc(ch, file) != EOF;
     }
-    return ok && std::fprintf(file, "\n%d %d\n%d\n", width, height, maxval) >= 0;
+    return ok && std::fprintf(file, "\n%lld %lld\n%d\n", static_cast<long long>(width),
+                              static_cast<long long>(height), maxval) >= 0;
 }

@@ -1,5 +1,6 @@
-// Internal to imagefiles: the one header reader and writer shared by greymaps
-// and pixmaps.
+// Internal to imagefiles: the one Netpbm header reader and writer shared by
+// every Netpbm format (plain and raw bitmaps, greymaps and pixmaps, and PAM),
+// and the output-file discipline of the record writers.
 #pragma once
 
 #include <cstdint>
@@ -8,18 +9,38 @@
 struct NetpbmHeader {
     int32_t width;
     int32_t height;
-    int32_t maxval;
+    int32_t maxval;  // 1 for a bitmap
+    char magic;      // the digit of "P1" .. "P7"
+    int32_t depth;   // samples per pixel in the file
+    bool alpha;      // PAM whose TUPLTYPE ends in _ALPHA: the last sample is alpha
 };
 
-// What tells a greymap from a pixmap: its magic, the name its messages use
-// ("PGM", "PPM") and its bytes per pixel.
+// What tells a greymap from a pixmap: its magic and the name its messages use.
 struct NetpbmFormat {
     const char* magic;
     const char* name;
-    int samples;
 };
-inline constexpr NetpbmFormat kGreymap{"P5", "PGM", 1};
-inline constexpr NetpbmFormat kPixmap{"P6", "PPM", 3};
+inline constexpr NetpbmFormat kGreymap{"P5", "PGM"};
+inline constexpr NetpbmFormat kPixmap{"P6", "PPM"};
+
+enum class HeaderStatus { kOk, kWrongMagic, kInvalid };
+
+// Reads a header from the start of file, leaving the stream at the raster.
+// magic names the one format accepted ("P5"), or is nullptr for any of P1 to
+// P7. Tokens may be separated by any whitespace and "#" comments; numbers are
+// checked for overflow as they are read and sizes for range.
+HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader* header);
+
+// The name a format's messages use: "PBM", "PGM", "PPM" or "PAM".
+const char* netpbm_name(char magic);
+
+// Bytes of a raw raster as the header describes it in the file (0 for the
+// plain formats, whose length is not fixed); UINT64_MAX when that overflows.
+uint64_t netpbm_raster_bytes(const NetpbmHeader& header);
+
+// False when file is a regular file with fewer than raster_bytes left; streams
+// of unknown size always pass, their shortfall shows when read.
+bool raster_fits_file(std::FILE* file, uint64_t raster_bytes);
 
 // Opens file_name and reads its header, leaving the stream at the raster.
 // Stops with "Input file not found" when it cannot be opened. A wrong magic,
@@ -28,11 +49,7 @@ inline constexpr NetpbmFormat kPixmap{"P6", "PPM", 3};
 // file closed, nullptr returned.
 std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, NetpbmHeader* header);
 
-// Closes the input and says "Input file is truncated."; for a raster that ran
-// out while being read.
-void refuse_truncated(std::FILE* file);
-
-// Writes "%s\n# %s\n%d %d\n%d\n"; line breaks in the file name become blanks
+// Writes "%s\n# %s\n%lld %lld\n%d\n"; line breaks in the comment become blanks
 // so that they cannot end the comment line early. Returns false on a failed write.
-bool write_netpbm_header(std::FILE* file, const char* magic, const char* file_name, int width,
-                         int height, int maxval);
+bool write_netpbm_header(std::FILE* file, const char* magic, const char* comment, int64_t width,
+                         int64_t height, int maxval);

@@ -1,11 +1,11 @@
-// Raw greymaps: one byte per pixel whatever maxval says. The reader fills its
-// own matrix as one block; the writer goes through the row pointers, since a
-// caller's matrix may hold its rows anywhere.
+// Raw greymaps as records: the header reader and the band reader and writer
+// of every Netpbm format. The reader fills its own matrix as one band; the
+// writer goes through the row pointers, since a caller's rows may lie anywhere.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
 #include "support/output_file.h"
@@ -24,34 +24,43 @@ GreyImage* read_pgm(const char* file_name) {
     image->height = header.height;
     image->maxval = header.maxval;
     image->pixels = alloc_byte_matrix(header.height, header.width);
-    if (pixels > 0 && std::fread(image->pixels[0], 1, pixels, file) != pixels) {
+    auto reader = make_netpbm_reader(InputStream(file, true), header);
+    try {
+        if (pixels > 0) reader->read_rows(image->pixels[0], header.height);
+    } catch (const ImageError& error) {
         free_pgm(image);
-        refuse_truncated(file);
+        std::fprintf(stderr, "%s\n", error.what());
         return nullptr;
     }
-    std::fclose(file);
     return image;
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {
     std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
     if (out == nullptr) fatal_error("Output file open failed");
-    std::FILE* file = out->stream();
-    const int width = image->width;
-    const int height = image->height;
-    bool ok = write_netpbm_header(file, image->magic, file_name, width, height, image->maxval);
-    uint8_t* const* rows = image->pixels;
-    bool contiguous = true;
-    for (int r = 1; r < height && contiguous; ++r)
-        contiguous = rows[r] == rows[0] + std::size_t(r) * std::size_t(width);
-    if (width > 0 && height > 0 && contiguous) {
-        const uint64_t pixels = uint64_t(width) * uint64_t(height);
-        ok = ok && std::fwrite(rows[0], 1, pixels, file) == pixels;
-    } else {
-        for (int r = 0; r < height && ok && width > 0; ++r)
-            ok = std::fwrite(rows[r], 1, std::size_t(width), file) == std::size_t(width);
+    try {
+        RasterSpec spec;
+        spec.width = image->width;
+        spec.height = image->height;
+        spec.maxval = image->maxval;
+        spec.comment = file_name;
+        auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
+        // A caller's matrix may hold its rows anywhere; rows that lie one after
+        // another go out as one block.
+        uint8_t* const* rows = image->pixels;
+        const int height = image->height;
+        bool contiguous = true;
+        for (int r = 1; r < height && contiguous; ++r)
+            contiguous = rows[r] == rows[0] + std::size_t(r) * std::size_t(image->width);
+        if (contiguous && height > 0) {
+            writer->write_rows(rows[0], height);
+        } else {
+            for (int r = 0; r < height; ++r) writer->write_rows(rows[r], 1);
+        }
+        writer->finish();
+    } catch (const ImageError&) {
+        out->fail();
     }
-    if (!ok) out->fail();
     if (!out->commit()) fatal_error("Output file write failed");
     return 1;
 }

@@ -1,10 +1,11 @@
-// Raw pixmaps: red, green, blue bytes per pixel in the file, three separate
-// planes in memory. Rows are moved as whole blocks through one row buffer.
+// Raw pixmaps as records: red, green, blue bytes per pixel in the file, three
+// separate planes in memory. Rows go through the band reader and writer of
+// every Netpbm format one at a time, by way of one interleaved row buffer.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
 #include "imagefiles/netpbm_header.h"
 #include "support/output_file.h"
@@ -37,23 +38,23 @@ ColorImage* read_ppm(const char* file_name) {
     image->green = alloc_byte_matrix(height, width);
     image->blue = alloc_byte_matrix(height, width);
     uint8_t* row = alloc_row_buffer(width);
-    const std::size_t row_bytes = std::size_t(width) * 3;
-    bool complete = true;
-    for (int r = 0; r < height && complete && width > 0; ++r) {
-        complete = std::fread(row, 1, row_bytes, file) == row_bytes;
-        for (int c = 0; c < width && complete; ++c) {
-            image->red[r][c] = row[3 * c];
-            image->green[r][c] = row[3 * c + 1];
-            image->blue[r][c] = row[3 * c + 2];
+    auto reader = make_netpbm_reader(InputStream(file, true), header);
+    try {
+        for (int r = 0; r < height && width > 0; ++r) {
+            reader->read_rows(row, 1);
+            for (int c = 0; c < width; ++c) {
+                image->red[r][c] = row[3 * c];
+                image->green[r][c] = row[3 * c + 1];
+                image->blue[r][c] = row[3 * c + 2];
+            }
         }
-    }
-    heap_free(row);
-    if (!complete) {
+    } catch (const ImageError& error) {
+        heap_free(row);
         free_ppm(image);
-        refuse_truncated(file);
+        std::fprintf(stderr, "%s\n", error.what());
         return nullptr;
     }
-    std::fclose(file);
+    heap_free(row);
     return image;
 }
 
@@ -63,20 +64,27 @@ int write_ppm(const char* file_name, const ColorImage* image) {
     uint8_t* row = alloc_row_buffer(width);
     std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
     if (out == nullptr) fatal_error("Output file open failed");
-    std::FILE* file = out->stream();
-    bool ok =
-        write_netpbm_header(file, image->magic, file_name, width, image->height, image->maxval);
-    const std::size_t row_bytes = std::size_t(width) * 3;
-    for (int r = 0; r < image->height && ok && width > 0; ++r) {
-        for (int c = 0; c < width; ++c) {
-            row[3 * c] = image->red[r][c];
-            row[3 * c + 1] = image->green[r][c];
-            row[3 * c + 2] = image->blue[r][c];
+    try {
+        RasterSpec spec;
+        spec.width = width;
+        spec.height = image->height;
+        spec.channels = 3;
+        spec.maxval = image->maxval;
+        spec.comment = file_name;
+        auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
+        for (int r = 0; r < image->height; ++r) {
+            for (int c = 0; c < width; ++c) {
+                row[3 * c] = image->red[r][c];
+                row[3 * c + 1] = image->green[r][c];
+                row[3 * c + 2] = image->blue[r][c];
+            }
+            writer->write_rows(row, 1);
         }
-        ok = std::fwrite(row, 1, row_bytes, file) == row_bytes;
+        writer->finish();
+    } catch (const ImageError&) {
+        out->fail();
     }
     heap_free(row);
-    if (!ok) out->fail();
     if (!out->commit()) fatal_error("Output file write failed");
     return 1;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,7 +15,8 @@ class OutputFile;
 
 // How a row's samples are laid out in the buffers these interfaces fill or take.
 //   kBit: one bit per pixel, most significant bit first, rows padded to whole
-//         bytes (PBM's own layout); the bit as stored, so a set bit is foreground.
+//         bytes (PBM's own layout) with zero padding bits; the bit as stored,
+//         so a set bit is foreground.
 //   kU8, kU16, kU32, kU64: unsigned samples in the machine's byte order.
 // A pixel has `channels` consecutive samples; alpha is never among them.
 enum class SampleType : uint8_t { kBit, kU8, kU16, kU32, kU64 };
@@ -22,14 +24,18 @@ enum class SampleType : uint8_t { kBit, kU8, kU16, kU32, kU64 };
 // Bytes of one row of width pixels.
 std::size_t row_bytes(SampleType sample, int channels, int64_t width);
 
+// Bytes of one sample (0 for kBit).
+int sample_bytes(SampleType sample);
+
 struct RasterInfo {
     int64_t width = 0;
     int64_t height = 0;
     SampleType sample = SampleType::kU8;
     int channels = 1;
-    // The greymap's maxval for a "P5" input (carried into the bare command
-    // line's output header); the largest sample value otherwise.
-    int32_t maxval = 255;
+    // The header's maxval for a Netpbm input (a "P5" greymap's is carried into
+    // the bare command line's output header; 1 for a bitmap); otherwise the
+    // largest value a sample can hold (2^bits - 1).
+    int64_t maxval = 255;
     const char* format = "";  // "PGM", "PBM", "PPM", "PAM", "PNG", "TIFF"
 };
 
@@ -38,12 +44,12 @@ struct RasterInfo {
 class ImageError : public std::runtime_error {
   public:
     enum class Kind {
-        kNotFound,       // the input cannot be opened
-        kNotImage,       // no format recognises it
-        kInvalid,        // a recognised format, badly formed
-        kTruncated,      // the raster ends early
-        kUnsupported,    // well formed, but a variant not read (e.g. float TIFF)
-        kOutput,         // an output could not be opened or written
+        kNotFound,     // the input cannot be opened
+        kNotImage,     // no format recognises it
+        kInvalid,      // a recognised format, badly formed
+        kTruncated,    // the raster ends early
+        kUnsupported,  // well formed, but a variant not read (e.g. float TIFF)
+        kOutput,       // an output could not be opened or written
     };
     ImageError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
     Kind kind() const { return kind_; }
@@ -71,8 +77,10 @@ class RasterReader {
 };
 
 // Opens path ("-" is standard input) and reads its header. The format is
-// recognised by its first bytes: P1, P2, P4, P5, P6 and P7 Netpbm, PNG, TIFF.
-// Throws ImageError (kNotFound, kNotImage, kInvalid, kUnsupported).
+// recognised by its first bytes: Netpbm P1 to P7, PNG, TIFF. A stream that
+// cannot seek (a pipe) is read as it comes; a TIFF on one is first copied to an
+// anonymous temporary file. Throws ImageError (kNotFound, kNotImage, kInvalid,
+// kTruncated, kUnsupported).
 std::unique_ptr<RasterReader> open_raster(const char* path);
 
 // Output formats, chosen from the output name (see format_for_name).
@@ -95,15 +103,25 @@ class RasterWriter {
   public:
     virtual ~RasterWriter() = default;
     // Writes the next n rows (RasterSpec's layout, row_bytes each, one after
-    // another). Throws ImageError(kOutput) when the format cannot take them.
+    // another). Throws ImageError(kOutput) when the output cannot take them or
+    // when more rows arrive than the spec's height.
     virtual void write_rows(const uint8_t* rows, int64_t n) = 0;
-    // After the last row: trailers, directories, checksums. The caller then
-    // commits the OutputFile.
+    // After the last row: trailers, directories, checksums. Throws
+    // ImageError(kOutput) when rows are missing or a write failed. The caller
+    // then commits the OutputFile.
     virtual void finish() = 0;
 };
 
 // A writer of format into out. Throws ImageError(kUnsupported) for a spec the
 // format cannot hold (16-bit PNG is the widest PNG, for instance), with a
-// message that names a format that would; nothing has been written then.
+// message that names a format that would; nothing has been written then. A
+// writer that fails marks out failed, so that its commit discards the file.
+// out must outlive the writer.
 std::unique_ptr<RasterWriter> create_writer(OutputFormat format, OutputFile& out,
                                             const RasterSpec& spec);
+
+// The same on a plain stream (seekable tells whether it can seek; a TIFF on
+// one that cannot is built in an anonymous temporary and copied at finish).
+// The caller owns the stream and decides what becomes of it on failure.
+std::unique_ptr<RasterWriter> create_stream_writer(OutputFormat format, std::FILE* out,
+                                                   bool seekable, const RasterSpec& spec);

@@ -1,0 +1,53 @@
+// Internal to imagefiles: the readers and writers of each format, which
+// raster.cpp picks between and the record functions of imagefiles.h wrap.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "imagefiles/input_stream.h"
+#include "imagefiles/netpbm_header.h"
+#include "imagefiles/raster.h"
+
+// Readers of an input positioned at its first byte. Each throws ImageError
+// with its own format's messages.
+std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input);
+std::unique_ptr<RasterReader> open_png_raster(InputStream input);
+std::unique_ptr<RasterReader> open_tiff_raster(InputStream input);
+
+// The raster of a Netpbm file whose header has been read; input is left at
+// the first raster byte.
+std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header);
+
+// Writers on a stream the caller owns. Each checks the spec first and throws
+// ImageError(kUnsupported) before writing anything when its format cannot
+// hold it. magic is the greymap's or pixmap's first line ("P5", "P6").
+std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* magic,
+                                                 const RasterSpec& spec);
+std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterSpec& spec);
+std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterSpec& spec);
+std::unique_ptr<RasterWriter> make_tiff_writer(std::FILE* out, bool seekable,
+                                               const RasterSpec& spec);
+std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterSpec& spec);
+
+// The one message of a failed write; a writer throws it as ImageError(kOutput).
+inline constexpr const char* kWriteFailed = "Output file write failed";
+[[noreturn]] void throw_write_failed();
+
+// Row counting shared by the writers: more rows than the spec, or fewer at
+// the end, is a failed write rather than a file whose header lies.
+class CountedWriter : public RasterWriter {
+  protected:
+    explicit CountedWriter(int64_t height) : height_(height) {}
+    void count(int64_t n) {
+        if (n < 0 || n > height_ - written_) throw_write_failed();
+        written_ += n;
+    }
+    void check_complete() const {
+        if (written_ != height_) throw_write_failed();
+    }
+
+  private:
+    int64_t height_;
+    int64_t written_ = 0;
+};

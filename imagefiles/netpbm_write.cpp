@@ -1,0 +1,169 @@
+// Netpbm writers: the greymap and pixmap of the record writers (one byte per
+// sample, the one-comment header) and PAM (one or two bytes per sample by
+// MAXVAL, most significant first). Rows go out as they come, in one block
+// each call when no conversion is needed.
+#include <bit>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "imagefiles/formats.h"
+#include "imagefiles/netpbm_header.h"
+
+namespace {
+
+using Kind = ImageError::Kind;
+
+[[noreturn]] void unsupported(const std::string& message) {
+    throw ImageError(Kind::kUnsupported, message);
+}
+
+class NetpbmWriter : public CountedWriter {
+  public:
+    NetpbmWriter(std::FILE* out, const RasterSpec& spec, std::string header)
+        : CountedWriter(spec.height),
+          out_(out),
+          row_(row_bytes(spec.sample, spec.channels, spec.width)),
+          header_(std::move(header)) {}
+
+    void write_rows(const uint8_t* rows, int64_t n) override {
+        start();
+        count(n);
+        const std::size_t bytes = std::size_t(n) * row_;
+        if (bytes > 0 && std::fwrite(rows, 1, bytes, out_) != bytes) throw_write_failed();
+    }
+
+    void finish() override {
+        start();
+        check_complete();
+        if (std::ferror(out_)) throw_write_failed();
+    }
+
+  private:
+    // The header goes out with the first rows, so that a refused spec has
+    // written nothing.
+    void start() {
+        if (started_) return;
+        started_ = true;
+        if (std::fwrite(header_.data(), 1, header_.size(), out_) != header_.size())
+            throw_write_failed();
+    }
+
+    std::FILE* out_;
+    std::size_t row_;
+    std::string header_;
+    bool started_ = false;
+};
+
+// PAM with two-byte samples: most significant byte first, and a MAXVAL of 255
+// or less means one byte per sample whatever the rows hold.
+class PamWriter : public CountedWriter {
+  public:
+    PamWriter(std::FILE* out, const RasterSpec& spec, std::string header)
+        : CountedWriter(spec.height), out_(out), spec_(spec), header_(std::move(header)) {}
+
+    void write_rows(const uint8_t* rows, int64_t n) override {
+        start();
+        count(n);
+        const std::size_t in_row = row_bytes(spec_.sample, spec_.channels, spec_.width);
+        const std::size_t samples = std::size_t(spec_.width) * std::size_t(spec_.channels);
+        const bool narrow = spec_.maxval <= 255;
+        if (spec_.sample == SampleType::kU8 ||
+            (!narrow && std::endian::native == std::endian::big)) {
+            const std::size_t bytes = std::size_t(n) * in_row;
+            if (bytes > 0 && std::fwrite(rows, 1, bytes, out_) != bytes) throw_write_failed();
+            return;
+        }
+        scratch_.resize(samples * (narrow ? 1 : 2));
+        for (int64_t r = 0; r < n; ++r) {
+            const uint8_t* row = rows + std::size_t(r) * in_row;
+            for (std::size_t i = 0; i < samples; ++i) {
+                uint16_t v;
+                std::memcpy(&v, row + 2 * i, 2);
+                if (narrow) {
+                    scratch_[i] = uint8_t(v);
+                } else {
+                    scratch_[2 * i] = uint8_t(v >> 8);
+                    scratch_[2 * i + 1] = uint8_t(v);
+                }
+            }
+            if (!scratch_.empty() &&
+                std::fwrite(scratch_.data(), 1, scratch_.size(), out_) != scratch_.size())
+                throw_write_failed();
+        }
+    }
+
+    void finish() override {
+        start();
+        check_complete();
+        if (std::ferror(out_)) throw_write_failed();
+    }
+
+  private:
+    void start() {
+        if (started_) return;
+        started_ = true;
+        if (std::fwrite(header_.data(), 1, header_.size(), out_) != header_.size())
+            throw_write_failed();
+    }
+
+    std::FILE* out_;
+    RasterSpec spec_;
+    std::string header_;
+    std::vector<uint8_t> scratch_;
+    bool started_ = false;
+};
+
+// The header as write_netpbm_header writes it, into memory.
+std::string netpbm_header_text(const char* magic, const RasterSpec& spec) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* memory = open_memstream(&text, &size);
+    if (memory == nullptr) throw std::bad_alloc();
+    const bool ok = write_netpbm_header(memory, magic, spec.comment.c_str(), spec.width,
+                                        spec.height, spec.maxval);
+    std::fclose(memory);
+    std::string header(text, size);
+    std::free(text);
+    if (!ok) throw std::bad_alloc();
+    return header;
+}
+
+}  // namespace
+
+void throw_write_failed() { throw ImageError(Kind::kOutput, kWriteFailed); }
+
+std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* magic,
+                                                 const RasterSpec& spec) {
+    const bool pixmap = spec.channels == 3;
+    const char* name = pixmap ? "A pixmap" : "A greymap";
+    if (spec.channels != 1 && spec.channels != 3) unsupported("A greymap holds one channel.");
+    if (spec.sample != SampleType::kU8)
+        unsupported(std::string(name) +
+                    " holds 8-bit samples only; name the output .png, .tif, .pam or .npy.");
+    // Our own readers, and most others, read no size beyond an int.
+    if (spec.width > INT_MAX || spec.height > INT_MAX)
+        unsupported(std::string(name) + " holds at most 2147483647 rows and columns; name the " +
+                    "output .tif or .npy.");
+    if (spec.width < 0 || spec.height < 0) unsupported("Output size is negative.");
+    return std::make_unique<NetpbmWriter>(out, spec, netpbm_header_text(magic, spec));
+}
+
+std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterSpec& spec) {
+    if (spec.channels != 1 && spec.channels != 3)
+        unsupported("PAM output holds one channel or three.");
+    if (spec.sample != SampleType::kU8 && spec.sample != SampleType::kU16)
+        unsupported("PAM holds at most 16-bit samples; name the output .tif or .npy.");
+    if (spec.width > INT_MAX || spec.height > INT_MAX)
+        unsupported("PAM holds at most 2147483647 rows and columns; name the output .tif or .npy.");
+    if (spec.width < 0 || spec.height < 0) unsupported("Output size is negative.");
+    const int32_t widest = spec.sample == SampleType::kU8 ? 255 : 65535;
+    if (spec.maxval < 1 || spec.maxval > widest)
+        unsupported("PAM MAXVAL " + std::to_string(spec.maxval) + " does not fit the samples.");
+    const std::string header =
+        "P7\nWIDTH " + std::to_string(spec.width) + "\nHEIGHT " + std::to_string(spec.height) +
+        "\nDEPTH " + std::to_string(spec.channels) + "\nMAXVAL " + std::to_string(spec.maxval) +
+        "\nTUPLTYPE " + (spec.channels == 3 ? "RGB" : "GRAYSCALE") + "\nENDHDR\n";
+    return std::make_unique<PamWriter>(out, spec, header);
+}

@@ -1,0 +1,112 @@
+// The two doors of raster.h: open_raster recognises an input by its first
+// bytes and hands it to that format's reader; create_writer picks the writer
+// of an output format and ties its failures to the output file.
+#include <strings.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "imagefiles/formats.h"
+#include "support/output_file.h"
+
+namespace {
+
+bool starts_with(const uint8_t* bytes, std::size_t size, std::string_view signature) {
+    return size >= signature.size() && std::memcmp(bytes, signature.data(), signature.size()) == 0;
+}
+
+bool ends_with_ignoring_case(std::string_view name, std::string_view suffix) {
+    return name.size() >= suffix.size() && strncasecmp(name.data() + name.size() - suffix.size(),
+                                                       suffix.data(), suffix.size()) == 0;
+}
+
+// A failure of the writer marks the output failed, so that its commit
+// discards the partial file instead of putting it in place.
+class OutputFileWriter : public RasterWriter {
+  public:
+    OutputFileWriter(std::unique_ptr<RasterWriter> writer, OutputFile& out)
+        : writer_(std::move(writer)), out_(out) {}
+
+    void write_rows(const uint8_t* rows, int64_t n) override {
+        try {
+            writer_->write_rows(rows, n);
+        } catch (...) {
+            out_.fail();
+            throw;
+        }
+    }
+
+    void finish() override {
+        try {
+            writer_->finish();
+        } catch (...) {
+            out_.fail();
+            throw;
+        }
+    }
+
+  private:
+    std::unique_ptr<RasterWriter> writer_;
+    OutputFile& out_;
+};
+
+}  // namespace
+
+std::unique_ptr<RasterReader> open_raster(const char* path) {
+    uint8_t signature[kSignatureBytes];
+    std::size_t size = 0;
+    InputStream input = open_input(path, signature, &size);
+    if (starts_with(signature, size, "\x89PNG\r\n\x1a\n")) return open_png_raster(std::move(input));
+    // Classic TIFF and BigTIFF, either byte order.
+    if (starts_with(signature, size, std::string_view("II*\0", 4)) ||
+        starts_with(signature, size, std::string_view("MM\0*", 4)) ||
+        starts_with(signature, size, std::string_view("II+\0", 4)) ||
+        starts_with(signature, size, std::string_view("MM\0+", 4))) {
+        if (!input.seekable()) input = spool_to_temporary(std::move(input));
+        return open_tiff_raster(std::move(input));
+    }
+    return open_netpbm_raster(std::move(input));
+}
+
+OutputFormat format_for_name(const char* name) {
+    const std::string_view n(name);
+    if (ends_with_ignoring_case(n, ".png")) return OutputFormat::kPng;
+    if (ends_with_ignoring_case(n, ".tif") || ends_with_ignoring_case(n, ".tiff"))
+        return OutputFormat::kTiff;
+    if (ends_with_ignoring_case(n, ".npy")) return OutputFormat::kNpy;
+    if (ends_with_ignoring_case(n, ".pam")) return OutputFormat::kPam;
+    if (ends_with_ignoring_case(n, ".ppm")) return OutputFormat::kPpm;
+    return OutputFormat::kPgm;
+}
+
+std::unique_ptr<RasterWriter> create_stream_writer(OutputFormat format, std::FILE* out,
+                                                   bool seekable, const RasterSpec& spec) {
+    switch (format) {
+        case OutputFormat::kPgm:
+            if (spec.channels == 3)
+                throw ImageError(
+                    ImageError::Kind::kUnsupported,
+                    "A greymap holds one channel; name the output .ppm, .png or .tif.");
+            return make_netpbm_writer(out, "P5", spec);
+        case OutputFormat::kPpm:
+            if (spec.channels != 3)
+                throw ImageError(ImageError::Kind::kUnsupported,
+                                 "A pixmap holds three channels; name the output .pgm or .pam.");
+            return make_netpbm_writer(out, "P6", spec);
+        case OutputFormat::kPam:
+            return make_pam_writer(out, spec);
+        case OutputFormat::kPng:
+            return make_png_writer(out, spec);
+        case OutputFormat::kTiff:
+            return make_tiff_writer(out, seekable, spec);
+        case OutputFormat::kNpy:
+            return make_npy_writer(out, spec);
+    }
+    throw ImageError(ImageError::Kind::kUnsupported, "Output format is not known.");
+}
+
+std::unique_ptr<RasterWriter> create_writer(OutputFormat format, OutputFile& out,
+                                            const RasterSpec& spec) {
+    return std::make_unique<OutputFileWriter>(
+        create_stream_writer(format, out.stream(), out.seekable(), spec), out);
+}

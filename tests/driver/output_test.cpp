@@ -1,0 +1,372 @@
+// The output file through the real program: a write that fails (file-size
+// limit, full file system) or is cut short by a signal leaves the old file
+// (or the input, when the output names it) whole and no temporary behind;
+// links stay links; pipes are written straight through.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/driver/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using runlabel_test::fatal_report;
+using runlabel_test::Outcome;
+using runlabel_test::read_file;
+using runlabel_test::RunOptions;
+using runlabel_test::Sandbox;
+using runlabel_test::write_file;
+
+// 200 x 200, every pixel 7: one region, one run per row.
+constexpr int kSide = 200;
+const std::string kSizeLine = "200 200\n255\n";
+const std::string kInput = "P5\n" + kSizeLine + std::string(kSide * kSide, '\7');
+std::string labels_named(const std::string& output) {
+    return "P5\n# " + output + "\n" + kSizeLine + std::string(kSide * kSide, '\1');
+}
+
+// What a directory holds: each name with its kind, bytes or link target, mode.
+using Snapshot = std::map<std::string, std::string>;
+
+Snapshot snapshot(const fs::path& dir) {
+    Snapshot entries;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const fs::path path = entry.path();
+        struct stat info {};
+        lstat(path.c_str(), &info);
+        std::string what = std::to_string(info.st_mode & 07777) + " ";
+        if (S_ISLNK(info.st_mode))
+            what += "link to " + fs::read_symlink(path).string();
+        else if (S_ISFIFO(info.st_mode))
+            what += "fifo";
+        else
+            what += read_file(path).value_or("?");
+        entries[path.filename().string()] = what;
+    }
+    return entries;
+}
+
+std::string mode_and(int mode, const std::string& what) {
+    return std::to_string(mode) + " " + what;
+}
+
+// How the output name relates to the input and to what is there already.
+enum class Layout {
+    kNewOutput,
+    kExistingOutput,
+    kOutputIsInput,
+    kSymlinkToInput,
+    kHardLinkToInput,
+    kDanglingSymlink
+};
+
+const char* layout_name(Layout layout) {
+    switch (layout) {
+        case Layout::kNewOutput:
+            return "NewOutput";
+        case Layout::kExistingOutput:
+            return "ExistingOutput";
+        case Layout::kOutputIsInput:
+            return "OutputIsInput";
+        case Layout::kSymlinkToInput:
+            return "SymlinkToInput";
+        case Layout::kHardLinkToInput:
+            return "HardLinkToInput";
+        case Layout::kDanglingSymlink:
+            return "DanglingSymlink";
+    }
+    return "?";
+}
+
+constexpr Layout kLayouts[] = {Layout::kNewOutput,       Layout::kExistingOutput,
+                               Layout::kOutputIsInput,   Layout::kSymlinkToInput,
+                               Layout::kHardLinkToInput, Layout::kDanglingSymlink};
+
+// Fills dir (a folder of the sandbox named "d") and returns the output name
+// to give, relative to the sandbox.
+std::string lay_out(const fs::path& dir, Layout layout) {
+    write_file(dir / "in.pgm", kInput);
+    chmod((dir / "in.pgm").c_str(), 0644);
+    switch (layout) {
+        case Layout::kNewOutput:
+            break;
+        case Layout::kExistingOutput:
+            write_file(dir / "out.pgm", "earlier contents\n");
+            chmod((dir / "out.pgm").c_str(), 0604);
+            break;
+        case Layout::kOutputIsInput:
+            return "d/in.pgm";
+        case Layout::kSymlinkToInput:
+            fs::create_symlink("in.pgm", dir / "out.pgm");
+            break;
+        case Layout::kHardLinkToInput:
+            fs::create_hard_link(dir / "in.pgm", dir / "out.pgm");
+            break;
+        case Layout::kDanglingSymlink:
+            fs::create_symlink("absent.pgm", dir / "out.pgm");
+            break;
+    }
+    return "d/out.pgm";
+}
+
+// A small tmpfs over dir for the life of the object, where mounting is allowed.
+class SmallFileSystem {
+  public:
+    SmallFileSystem(const fs::path& dir, const char* size) : dir_(dir) {
+        const std::string options = std::string("size=") + size + ",mode=0755";
+        mounted_ = mount("runlabel-test", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                         options.c_str()) == 0;
+        if (!mounted_) why_ = std::strerror(errno);
+    }
+    ~SmallFileSystem() {
+        if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    }
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+
+  private:
+    fs::path dir_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
+enum class Failure {
+    kFileSizeLimitIgnored,  // RLIMIT_FSIZE with SIGXFSZ ignored: the write fails
+    kFileSizeLimit,         // RLIMIT_FSIZE: SIGXFSZ ends the process
+    kFullFileSystem,        // ENOSPC
+};
+
+class FailedWrite : public testing::TestWithParam<std::tuple<Failure, Layout>> {};
+
+TEST_P(FailedWrite, LeavesTheOldFileAndTheInputWhole) {
+    const auto [failure, layout] = GetParam();
+    Sandbox box;
+    fs::create_directory(box / "d");
+    std::optional<SmallFileSystem> small;
+    RunOptions options;
+    switch (failure) {
+        case Failure::kFileSizeLimitIgnored:
+            options.ignored_signals = {SIGXFSZ};
+            options.file_size_limit = 16384;
+            break;
+        case Failure::kFileSizeLimit:
+            options.file_size_limit = 16384;
+            break;
+        case Failure::kFullFileSystem:
+            // Room for the input, not for the input and the output.
+            small.emplace(box / "d", "64k");
+            if (!small->mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << small->why();
+            break;
+    }
+    const std::string output = lay_out(box / "d", layout);
+    const Snapshot before = snapshot(box / "d");
+    const Outcome outcome = box.run({"d/in.pgm", output}, options);
+    if (failure == Failure::kFileSizeLimit) {
+        EXPECT_EQ(outcome.status, -SIGXFSZ);
+        EXPECT_EQ(outcome.err, "");
+    } else {
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, fatal_report("Output file write failed"));
+        EXPECT_EQ(outcome.out, "Run ID 200 \nTotal 1 regions\n");
+    }
+    EXPECT_EQ(snapshot(box / "d"), before);
+}
+
+std::string failed_write_name(const testing::TestParamInfo<std::tuple<Failure, Layout>>& info) {
+    static const char* const kFailures[] = {"FileSizeLimitIgnored", "FileSizeLimit",
+                                            "FullFileSystem"};
+    return std::string(kFailures[static_cast<int>(std::get<0>(info.param))]) +
+           layout_name(std::get<1>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, FailedWrite,
+                         testing::Combine(testing::Values(Failure::kFileSizeLimitIgnored,
+                                                          Failure::kFileSizeLimit,
+                                                          Failure::kFullFileSystem),
+                                          testing::ValuesIn(kLayouts)),
+                         failed_write_name);
+
+mode_t current_umask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+class SuccessfulWrite : public testing::TestWithParam<Layout> {};
+
+TEST_P(SuccessfulWrite, ReplacesWhatTheNameResolvesTo) {
+    const Layout layout = GetParam();
+    Sandbox box;
+    fs::create_directory(box / "d");
+    const std::string output = lay_out(box / "d", layout);
+    const Outcome outcome = box.run({"d/in.pgm", output});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const std::string labels = labels_named(output);
+    Snapshot expected{{"in.pgm", mode_and(0644, kInput)}};
+    switch (layout) {
+        case Layout::kNewOutput:
+            expected["out.pgm"] = mode_and(0666 & ~current_umask(), labels);  // as fopen gives
+            break;
+        case Layout::kExistingOutput:
+            expected["out.pgm"] = mode_and(0604, labels);  // the replaced file's bits
+            break;
+        case Layout::kOutputIsInput:
+            expected["in.pgm"] = mode_and(0644, labels);
+            break;
+        case Layout::kSymlinkToInput:
+            expected["in.pgm"] = mode_and(0644, labels);
+            expected["out.pgm"] = mode_and(0777, "link to in.pgm");
+            break;
+        case Layout::kHardLinkToInput:
+            // The name given gets the labels; the input's own name keeps it.
+            expected["out.pgm"] = mode_and(0644, labels);
+            break;
+        case Layout::kDanglingSymlink:
+            expected["absent.pgm"] = mode_and(0644, labels);
+            expected["out.pgm"] = mode_and(0777, "link to absent.pgm");
+            break;
+    }
+    EXPECT_EQ(snapshot(box / "d"), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, SuccessfulWrite, testing::ValuesIn(kLayouts),
+                         [](const auto& info) { return std::string(layout_name(info.param)); });
+
+TEST(SuccessfulWrite, InADirectoryThatTakesNoNewFileWritesInPlace) {
+    Sandbox box;
+    RunOptions options;
+    if (geteuid() == 0) {
+        options.user = 65534;  // root may create files anywhere; nobody may not
+        fs::permissions(box.dir(), fs::perms::others_exec, fs::perm_options::add);
+    }
+    fs::create_directory(box / "ro");
+    write_file(box / "ro" / "in.pgm", kInput);
+    write_file(box / "ro" / "out.pgm", "earlier contents\n");
+    chmod((box / "ro" / "in.pgm").c_str(), 0644);
+    chmod((box / "ro" / "out.pgm").c_str(), 0666);
+    struct stat old_file {};
+    stat((box / "ro" / "out.pgm").c_str(), &old_file);
+    chmod((box / "ro").c_str(), 0555);
+    const Outcome outcome = box.run({"ro/in.pgm", "ro/out.pgm"}, options);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(read_file(box / "ro" / "out.pgm"), labels_named("ro/out.pgm"));
+    struct stat new_file {};
+    stat((box / "ro" / "out.pgm").c_str(), &new_file);
+    EXPECT_EQ(new_file.st_ino, old_file.st_ino);  // the same file, rewritten
+    EXPECT_EQ(snapshot(box / "ro").size(), 2u);
+}
+
+// A zero image of side x side as a sparse file: large, yet quick to make.
+void write_zero_image(const fs::path& path, int side) {
+    write_file(path, "P5\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n");
+    fs::resize_file(path, fs::file_size(path) + std::uintmax_t(side) * side);
+}
+
+class InterruptedWrite : public testing::TestWithParam<int> {};
+
+TEST_P(InterruptedWrite, RemovesTheTemporaryThenEndsBySignal) {
+    const int sig = GetParam();
+    Sandbox box;
+    write_zero_image(box / "in.pgm", 8192);  // a 64 MiB output
+    write_file(box / "out.pgm", "earlier contents\n");
+    RunOptions options;
+    bool caught = false;
+    options.while_running = [&](pid_t pid) {
+        // Stop the program once its temporary is there, check that it is, then
+        // signal it and let it go on.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!caught && std::chrono::steady_clock::now() < deadline) {
+            for (const std::string& name : box.entries())
+                if (name.rfind(".out.pgm.", 0) == 0) caught = true;
+        }
+        if (!caught) return;
+        kill(pid, SIGSTOP);
+        int status = 0;
+        waitpid(pid, &status, WUNTRACED);
+        const std::vector<std::string> entries = box.entries();
+        caught = entries.size() == 3 && read_file(box / "out.pgm") == "earlier contents\n";
+        kill(pid, sig);
+        kill(pid, SIGCONT);
+    };
+    const Outcome outcome = box.run({"in.pgm", "out.pgm"}, options);
+    ASSERT_TRUE(caught) << "the program was not caught while writing";
+    EXPECT_EQ(outcome.status, -sig);
+    EXPECT_EQ(box.entries(), (std::vector<std::string>{"in.pgm", "out.pgm"}));
+    EXPECT_EQ(read_file(box / "out.pgm"), "earlier contents\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedWrite, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+struct FifoCase {
+    const char* name;
+    int sig;  // sent once the first bytes are read; 0: the reader goes away instead
+    bool ignored;
+    int status;
+};
+
+void PrintTo(const FifoCase& c, std::ostream* os) { *os << c.name; }
+
+class FifoOutput : public testing::TestWithParam<FifoCase> {};
+
+TEST_P(FifoOutput, IsWrittenStraightThrough) {
+    const FifoCase& c = GetParam();
+    Sandbox box;
+    write_zero_image(box / "in.pgm", 1024);  // far more than a pipe holds
+    ASSERT_EQ(mkfifo((box / "out.fifo").c_str(), 0644), 0);
+    RunOptions options;
+    if (c.ignored) options.ignored_signals = {c.sig};
+    std::string received;
+    options.while_running = [&](pid_t pid) {
+        const int fd = open((box / "out.fifo").c_str(), O_RDONLY | O_NONBLOCK);
+        pollfd ready{fd, POLLIN, 0};
+        if (fd < 0 || poll(&ready, 1, 20000) != 1) return;  // the writer never came
+        fcntl(fd, F_SETFL, 0);
+        char buffer[65536];
+        const ssize_t first = read(fd, buffer, 4096);
+        if (first > 0) received.append(buffer, static_cast<std::size_t>(first));
+        if (c.sig == 0) {
+            close(fd);
+            return;
+        }
+        kill(pid, c.sig);
+        for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+            received.append(buffer, static_cast<std::size_t>(n));
+        close(fd);
+    };
+    const Outcome outcome = box.run({"in.pgm", "out.fifo"}, options);
+    EXPECT_EQ(outcome.status, c.status);
+    // The first bytes came while the program was still writing.
+    const std::string header = "P5\n# out.fifo\n1024 1024\n255\n";
+    EXPECT_EQ(received.substr(0, header.size()), header);
+    if (c.status == 0) {
+        EXPECT_EQ(received, header + std::string(1024 * 1024, '\0'));
+    }
+    EXPECT_EQ(snapshot(box.dir()),
+              (Snapshot{{"in.pgm", snapshot(box.dir())["in.pgm"]}, {"out.fifo", "420 fifo"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, FifoOutput,
+                         testing::Values(FifoCase{"Interrupt", SIGINT, false, -SIGINT},
+                                         FifoCase{"Terminate", SIGTERM, false, -SIGTERM},
+                                         FifoCase{"HangUp", SIGHUP, false, -SIGHUP},
+                                         FifoCase{"IgnoredTerminateIsIgnored", SIGTERM, true, 0},
+                                         FifoCase{"ReaderGoesAway", 0, false, -SIGPIPE}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,286 @@
+// Every output format read back by an independent reader (numpy.load, PIL,
+// tifffile, pamtopnm in check_outputs.py, run once per test program): label
+// rasters with 300 and 70 000 distinct labels, every value exact. Then the
+// refusals: a spec a format cannot hold leaves no file and says which would.
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "file_fixture.h"
+#include "imagefiles/raster.h"
+#include "support/output_file.h"
+
+namespace {
+
+struct WriterCase {
+    const char* name;
+    const char* file;  // the output name, whose extension picks the format
+    SampleType sample;
+    int channels;
+    int labels;            // distinct non-zero labels in the raster
+    bool seekable = true;  // false: a TIFF built in a temporary and copied
+};
+
+void PrintTo(const WriterCase& c, std::ostream* os) { *os << c.name; }
+
+using S = SampleType;
+const WriterCase kCases[] = {
+    {"Pgm8", "pgm8.pgm", S::kU8, 1, 300},
+    {"Ppm", "ppm.ppm", S::kU8, 3, 300},
+    {"Pam8", "pam8.pam", S::kU8, 1, 300},
+    {"Pam16", "pam16.pam", S::kU16, 1, 300},
+    {"PamRgb", "pamrgb.pam", S::kU8, 3, 300},
+    {"Png8", "png8.png", S::kU8, 1, 300},
+    {"Png16", "png16.png", S::kU16, 1, 300},
+    {"PngRgb", "pngrgb.PNG", S::kU8, 3, 300},
+    {"Tiff8", "tiff8.tif", S::kU8, 1, 300},
+    {"Tiff16", "tiff16.tiff", S::kU16, 1, 300},
+    {"Tiff32", "tiff32.tif", S::kU32, 1, 70000},
+    {"Tiff64", "tiff64.tif", S::kU64, 1, 70000},
+    {"TiffRgb", "tiffrgb.tif", S::kU8, 3, 300},
+    {"TiffUnseekable", "tiffpipe.tif", S::kU32, 1, 70000, false},
+    {"Npy8", "npy8.npy", S::kU8, 1, 300},
+    {"Npy16", "npy16.npy", S::kU16, 1, 300},
+    {"Npy32", "npy32.npy", S::kU32, 1, 70000},
+    {"Npy64", "npy64.npy", S::kU64, 1, 70000},
+    {"NpyRgb", "npyrgb.npy", S::kU8, 3, 300},
+};
+
+constexpr int kWidth = 300;
+constexpr int kHeight = 240;  // 72 000 pixels: room for 70 000 labels and background
+
+// Labels 0..labels spread over the raster (7919 is prime to both label
+// counts, so every label appears), as the sample type holds them: the low
+// bits for 8 and 16 bits, the high half used too at 64; a colour view spreads
+// a label's bits over its channels.
+std::vector<uint64_t> label_values(const WriterCase& c) {
+    std::vector<uint64_t> values;
+    for (uint64_t i = 0; i < uint64_t(kWidth) * kHeight; ++i) {
+        const uint64_t label = i * 7919 % (uint64_t(c.labels) + 1);
+        if (c.channels == 3) {
+            values.push_back(label & 0xff);
+            values.push_back((label >> 8) & 0xff);
+            values.push_back(label * 7 & 0xff);
+        } else if (c.sample == S::kU8) {
+            values.push_back(label & 0xff);
+        } else if (c.sample == S::kU16) {
+            values.push_back(label & 0xffff);
+        } else if (c.sample == S::kU64) {
+            values.push_back(label * 0x100000001);
+        } else {
+            values.push_back(label);
+        }
+    }
+    return values;
+}
+
+// The values in the writer's row layout (machine byte order).
+std::vector<uint8_t> rows_of(const std::vector<uint64_t>& values, SampleType sample) {
+    const int size = sample_bytes(sample);
+    std::vector<uint8_t> rows(values.size() * size);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const uint8_t v8 = uint8_t(values[i]);
+        const uint16_t v16 = uint16_t(values[i]);
+        const uint32_t v32 = uint32_t(values[i]);
+        const void* from = size == 1   ? static_cast<const void*>(&v8)
+                           : size == 2 ? static_cast<const void*>(&v16)
+                           : size == 4 ? static_cast<const void*>(&v32)
+                                       : static_cast<const void*>(&values[i]);
+        std::memcpy(&rows[i * size], from, size);
+    }
+    return rows;
+}
+
+RasterSpec spec_of(const WriterCase& c) {
+    RasterSpec spec;
+    spec.width = kWidth;
+    spec.height = kHeight;
+    spec.sample = c.sample;
+    spec.channels = c.channels;
+    spec.maxval = c.sample == S::kU16 ? c.labels : 255;
+    spec.comment = c.file;
+    return spec;
+}
+
+// Writes the case in bands of 17 rows, the last one short.
+void write_case(const std::string& dir, const WriterCase& c) {
+    const std::vector<uint64_t> values = label_values(c);
+    const std::vector<uint8_t> rows = rows_of(values, c.sample);
+    const RasterSpec spec = spec_of(c);
+    const std::size_t row = row_bytes(c.sample, c.channels, kWidth);
+    const std::string name = dir + "/" + c.file;
+    auto out = OutputFile::open(name.c_str());
+    ASSERT_NE(out, nullptr);
+    std::unique_ptr<RasterWriter> writer =
+        c.seekable ? create_writer(format_for_name(c.file), *out, spec)
+                   : create_stream_writer(format_for_name(c.file), out->stream(), false, spec);
+    for (int y = 0; y < kHeight; y += 17)
+        writer->write_rows(rows.data() + std::size_t(y) * row, std::min(17, kHeight - y));
+    writer->finish();
+    ASSERT_TRUE(out->commit());
+
+    std::ofstream expected(
+        dir + "/" + std::string(c.file).substr(0, std::string(c.file).find('.')) + ".values",
+        std::ios::binary);
+    const uint64_t shape[] = {kHeight, kWidth, uint64_t(c.channels)};
+    expected.write(reinterpret_cast<const char*>(values.data()), values.size() * 8);
+    expected.write(reinterpret_cast<const char*>(shape), sizeof shape);
+}
+
+class WrittenFiles : public testing::TestWithParam<WriterCase> {
+  protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/runlabel-outputs-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        std::string names;
+        for (const WriterCase& c : kCases) {
+            write_case(dir_, c);
+            names += " " + std::string(c.file).substr(0, std::string(c.file).find('.'));
+        }
+        const std::string report = dir_ + "/report.txt";
+        const std::string command = "/usr/bin/python3 " RUNLABEL_TEST_DATA
+                                    "/imagefiles/check_outputs.py " +
+                                    dir_ + names + " >" + report + " 2>&1";
+        checked_ = std::system(command.c_str()) == 0;
+        std::ifstream in(report);
+        std::string line;
+        while (std::getline(in, line)) {
+            const std::size_t blank = line.find(' ');
+            results_[line.substr(0, blank)] = line.substr(blank + 1);
+            log_ += line + "\n";
+        }
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(dir_); }
+
+    static std::string dir_;
+    static bool checked_;
+    static std::map<std::string, std::string> results_;
+    static std::string log_;
+};
+std::string WrittenFiles::dir_;
+bool WrittenFiles::checked_ = false;
+std::map<std::string, std::string> WrittenFiles::results_;
+std::string WrittenFiles::log_;
+
+TEST_P(WrittenFiles, ReadBackExactlyByAnIndependentReader) {
+    const WriterCase& c = GetParam();
+    if (!checked_)
+        GTEST_SKIP() << "check_outputs.py needs /usr/bin/python3 with numpy, PIL and tifffile: "
+                     << log_;
+    const std::string stem = std::string(c.file).substr(0, std::string(c.file).find('.'));
+    ASSERT_EQ(results_.count(stem), 1u) << log_;
+    const std::string& result = results_[stem];
+    if (result.rfind("skip", 0) == 0) GTEST_SKIP() << result;
+    EXPECT_EQ(result.substr(0, 2), "ok") << result;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WrittenFiles, testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Refusal {
+    const char* name;
+    const char* file;
+    int64_t width, height;
+    SampleType sample;
+    int channels;
+    const char* message;
+};
+
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
+
+const Refusal kRefusals[] = {
+    {"PngThirtyTwoBits", "o.png", 4, 4, S::kU32, 1,
+     "PNG holds at most 16-bit samples; name the output .tif or .npy."},
+    {"PngTooWide", "o.png", int64_t(1) << 31, 1, S::kU8, 1,
+     "PNG holds at most 2147483647 rows and columns; name the output .tif or .npy."},
+    {"PngEmpty", "o.png", 0, 4, S::kU8, 1,
+     "PNG holds no empty image; name the output .pgm, .tif or .npy."},
+    {"TiffTooTall", "o.tif", 1, int64_t(1) << 32, S::kU8, 1,
+     "TIFF holds at most 4294967295 rows and columns; name the output .npy."},
+    {"TiffColourThirtyTwoBits", "o.tif", 4, 4, S::kU32, 3,
+     "A TIFF colour view holds at most 16-bit samples; name the output .npy."},
+    {"PamSixtyFourBits", "o.pam", 4, 4, S::kU64, 1,
+     "PAM holds at most 16-bit samples; name the output .tif or .npy."},
+    {"PamTooWide", "o.pam", int64_t(1) << 31, 1, S::kU8, 1,
+     "PAM holds at most 2147483647 rows and columns; name the output .tif or .npy."},
+    {"GreymapSixteenBits", "o.pgm", 4, 4, S::kU16, 1,
+     "A greymap holds 8-bit samples only; name the output .png, .tif, .pam or .npy."},
+    {"GreymapTooWide", "o", int64_t(1) << 31, 1, S::kU8, 1,
+     "A greymap holds at most 2147483647 rows and columns; name the output .tif or .npy."},
+    {"GreymapColour", "o.pgm", 4, 4, S::kU8, 3,
+     "A greymap holds one channel; name the output .ppm, .png or .tif."},
+    {"PixmapGrey", "o.ppm", 4, 4, S::kU8, 1,
+     "A pixmap holds three channels; name the output .pgm or .pam."},
+};
+
+class RefusedSpec : public TempDirTest, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedSpec, SaysWhichFormatWouldHoldItAndLeavesNoFile) {
+    const Refusal& c = GetParam();
+    RasterSpec spec;
+    spec.width = c.width;
+    spec.height = c.height;
+    spec.sample = c.sample;
+    spec.channels = c.channels;
+    const std::string name = path(c.file);
+    {
+        auto out = OutputFile::open(name.c_str());
+        ASSERT_NE(out, nullptr);
+        try {
+            create_writer(format_for_name(c.file), *out, spec);
+            ADD_FAILURE() << "not refused";
+        } catch (const ImageError& error) {
+            EXPECT_EQ(error.kind(), ImageError::Kind::kUnsupported);
+            EXPECT_STREQ(error.what(), c.message);
+        }
+        EXPECT_EQ(std::ftell(out->stream()), 0);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RefusedSpec, testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Rows missing at finish, or one too many, fail the output: committing it
+// then leaves no file rather than one whose header promises rows it lacks.
+TEST_F(TempDirTest, WrongRowCountFailsTheOutput) {
+    for (const char* file : {"a.png", "a.tif", "a.npy", "a.pam", "a.pgm"}) {
+        SCOPED_TRACE(file);
+        RasterSpec spec;
+        spec.width = 3;
+        spec.height = 2;
+        const uint8_t rows[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+        const std::string name = path(file);
+        for (const int64_t n : {1, 3}) {
+            auto out = OutputFile::open(name.c_str());
+            auto writer = create_writer(format_for_name(file), *out, spec);
+            try {
+                writer->write_rows(rows, n);
+                writer->finish();
+                ADD_FAILURE() << n << " rows accepted";
+            } catch (const ImageError& error) {
+                EXPECT_EQ(error.kind(), ImageError::Kind::kOutput);
+            }
+            writer.reset();
+            EXPECT_FALSE(out->commit());
+            EXPECT_FALSE(std::filesystem::exists(name));
+        }
+    }
+}
+
+TEST(FormatForName, ExtensionsIgnoringCaseAndEverythingElseIsAGreymap) {
+    const std::pair<const char*, OutputFormat> cases[] = {
+        {"a.png", OutputFormat::kPng},     {"A.PNG", OutputFormat::kPng},
+        {"a.tif", OutputFormat::kTiff},    {"a.TIFF", OutputFormat::kTiff},
+        {"x.npy", OutputFormat::kNpy},     {"x.Pam", OutputFormat::kPam},
+        {"x.ppm", OutputFormat::kPpm},     {"x.pgm", OutputFormat::kPgm},
+        {"-", OutputFormat::kPgm},         {"png", OutputFormat::kPgm},
+        {"a.png.out", OutputFormat::kPgm}, {"", OutputFormat::kPgm},
+    };
+    for (const auto& [name, format] : cases) EXPECT_EQ(format_for_name(name), format) << name;
+}
+
+}  // namespace
