@@ -62,6 +62,10 @@ void free_vector_8(double* vector);
 std::size_t memory_headroom();
 bool memory_can_back(std::size_t bytes);
 
+// The same for pages that take memory but no address space, such as those of
+// a file in memory (tmpfs): the machine's and the cgroups' limits alone.
+std::size_t page_headroom();
+
 // The cores this process may run on: its CPU affinity, lowered to the
 // cgroup's CPU quota (rounded up) where one is set. At least 1.
 int usable_cores();
