@@ -13,22 +13,11 @@
 
 #include "support/support.h"
 #include "tests/support/memory_cgroup.h"
+#include "tests/support/sanitized.h"
 
 namespace {
 
 constexpr std::size_t kMiB = std::size_t(1) << 20;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Bytes mapped (statm field 0) or private writable (field 5) now.
 std::size_t statm_bytes(int field) {
