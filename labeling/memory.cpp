@@ -67,13 +67,11 @@ std::size_t mapping_for(std::size_t bytes) {
     return (bytes + kHeader + unit - 1) & ~(unit - 1);
 }
 
+// The whole mapping, not just its aligned interior: advice on part of a
+// mapping splits it in two, and a mapping in two parts can no longer be grown
+// by mremap. The kernel backs with huge pages what lies on their boundaries.
 void advise_huge(void* mapping, std::size_t length) {
-    if (length < kHugeBlock) return;
-    // Only the huge pages wholly inside the mapping can be backed by them.
-    const auto start = reinterpret_cast<std::uintptr_t>(mapping);
-    const auto begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const auto end = (start + length) & ~(kHugePage - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    if (length >= kHugeBlock) madvise(mapping, length, MADV_HUGEPAGE);
 }
 
 void unmap_block(void* block) { munmap(static_cast<char*>(block) - kHeader, mapped_of(block)); }
