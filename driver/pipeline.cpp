@@ -23,7 +23,10 @@ class Report {
     explicit Report(std::FILE* stream) : stream_(stream) {}
     template <typename... Args>
     void line(const char* format, Args... args) {
-        if (stream_ != nullptr) std::fprintf(stream_, format, args...);
+        if (stream_ == nullptr) return;
+        progress_end();  // a line of the report never lands inside it
+        std::fprintf(stream_, format, args...);
+        std::fflush(stream_);
     }
     bool complete() { return report_complete(stream_ != nullptr ? stream_ : stdout); }
 
