@@ -1,6 +1,8 @@
 // runlabel_bench: times the labeling pipeline stage by stage on generated
 // images and, when built with OpenCV, against its connected-components call.
-// "--write-pgm FAMILY SIZE OUT" writes one of the images as a greymap instead.
+// "--write-pgm FAMILY SIZE OUT" writes one of the images as a greymap instead;
+// "--write-mosaic FAMILY TILE SIZE OUT" a SIZE x SIZE greymap tiled with one,
+// row by row, so that images far larger than memory can be made.
 #include <benchmark/benchmark.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "bench/cases.h"
 #include "bench/images.h"
@@ -29,12 +32,73 @@ void print_modes(const char* program) {
         "       %s --write-pgm FAMILY SIZE OUT\n"
         "                                  write one SIZE x SIZE image, print\n"
         "                                  \"FAMILY SIZE RUNS\" on standard output\n"
+        "       %s --write-mosaic FAMILY TILE SIZE OUT\n"
+        "                                  write a SIZE x SIZE image tiled with the\n"
+        "                                  TILE x TILE one, a row at a time\n"
         "       %s --families            list the image families\n\n",
-        program, program, program);
+        program, program, program, program);
 }
 
 int list_families() {
     for (const Family& family : all_families()) std::printf("%s\n", family.name.c_str());
+    return 0;
+}
+
+// A whole number from 1 to most, or -1 after saying what was wrong.
+long parse_size(const char* text, long most) {
+    char* end = nullptr;
+    errno = 0;
+    const long size = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || size < 1 || size > most) {
+        std::fprintf(stderr, "runlabel_bench: size must be 1 to %ld, not \"%s\"\n", most, text);
+        return -1;
+    }
+    return size;
+}
+
+int write_mosaic(const char* family_name, const char* tile_text, const char* size_text,
+                 const char* out) {
+    const Family* family = find_family(family_name);
+    if (family == nullptr) {
+        std::fprintf(stderr, "runlabel_bench: unknown family \"%s\" (see --families)\n",
+                     family_name);
+        return 2;
+    }
+    const long tile = parse_size(tile_text, kMaxWriteSize);
+    const long size = parse_size(size_text, 1L << 30);
+    if (tile < 0 || size < 0) return 2;
+    const int t = static_cast<int>(tile);
+    uint8_t** pixels = alloc_byte_matrix(t, t);
+    fill_image(*family, pixels, t);
+    std::FILE* file = std::fopen(out, "wb");
+    if (file == nullptr) {
+        std::perror(out);
+        return 1;
+    }
+    std::fprintf(file, "P5\n%ld %ld\n255\n", size, size);
+    // Each of the tile's rows, repeated across the width, once; the runs of
+    // the image are those of its rows.
+    std::vector<std::vector<uint8_t>> rows(t, std::vector<uint8_t>(static_cast<std::size_t>(size)));
+    std::vector<long long> runs(t, 0);
+    for (int r = 0; r < t; ++r) {
+        for (long c = 0; c < size; ++c) rows[r][c] = pixels[r][c % t];
+        uint8_t* row = rows[r].data();
+        runs[r] = count_runs(&row, 1, static_cast<int>(size));
+    }
+    long long total = 0;
+    bool ok = true;
+    for (long r = 0; r < size && ok; ++r) {
+        ok = std::fwrite(rows[r % t].data(), 1, rows[r % t].size(), file) == rows[r % t].size();
+        total += runs[r % t];
+    }
+    ok = std::fclose(file) == 0 && ok;
+    free_byte_matrix(pixels, t, t);
+    if (!ok) {
+        std::fprintf(stderr, "runlabel_bench: writing %s failed\n", out);
+        std::remove(out);
+        return 1;
+    }
+    std::printf("%s %ld %lld\n", family->name.c_str(), size, total);
     return 0;
 }
 
@@ -72,6 +136,13 @@ int main(int argc, char** argv) {
             return 2;
         }
         return write_one(argv[2], argv[3], argv[4]);
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--write-mosaic") == 0) {
+        if (argc != 6) {
+            print_modes(argv[0]);
+            return 2;
+        }
+        return write_mosaic(argv[2], argv[3], argv[4], argv[5]);
     }
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) print_modes(argv[0]);
