@@ -69,9 +69,18 @@ void label_row(RunStore& store) {
             // the tree as shallow as it was, without a walk to the root.
             parent[i] = above_parent[q];
         } else {
-            uint32_t r = root_of(parent, above_first + q);
-            for (; t < above_count && above[2 * t] < stop; ++t)
+            // Runs above that already hang from the same node are in one
+            // tree: only the others need a walk to their roots.
+            uint32_t r = above_parent[q];
+            bool rooted = false;
+            for (; t < above_count && above[2 * t] < stop; ++t) {
+                if (above_parent[t] == r) continue;
+                if (!rooted) {
+                    r = root_of(parent, r);
+                    rooted = true;
+                }
                 r = unite(parent, r, above_first + t);
+            }
             parent[i] = r;
         }
         // The last run touched may touch the next run too, unless it ends

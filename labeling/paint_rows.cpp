@@ -57,35 +57,45 @@ inline void paint_run(T* gap, T* start, const T* end, T label) {
 }
 #endif
 
-// One row of cols contiguous pixels from out; the runs' bounds count from
-// origin columns left of out.
+// Zeros over [written, start) and the label over [start, end) of a row of
+// cols pixels; written becomes end.
+template <typename T>
+inline void paint_one(T* out, int64_t cols, std::ptrdiff_t& written, std::ptrdiff_t start,
+                      std::ptrdiff_t end, T label) {
+#if defined(__SSE2__)
+    // A gap and a run of a store each at most: one store each, the run's
+    // after the gap's, which may reach into the run.
+    if (start - written <= kLanes<T> && end - start <= kLanes<T> && start + kLanes<T> <= cols) {
+        store(out + written, _mm_setzero_si128());
+        store(out + start, splat(label));
+        written = end;
+        return;
+    }
+    // Near the row's end the plain fills below keep every store inside it.
+    if (std::max(written + kShortGap<T>, end + kShortRun<T>) <= cols) {
+        paint_run(out + written, out + start, out + end, label);
+        written = end;
+        return;
+    }
+#endif
+    std::fill(out + written, out + start, T{0});
+    std::fill(out + start, out + end, label);
+    written = end;
+}
+
+template <typename T>
+inline T label_value(uint32_t region, uint64_t base) {
+    return region == 0 ? T{0} : static_cast<T>(base + region);
+}
+
+// One row of cols contiguous pixels.
 template <typename T>
 void paint_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels, uint32_t count,
-               uint64_t base, int64_t origin = 0) {
+               uint64_t base) {
     std::ptrdiff_t written = 0;  // pixels [0, written) hold their final value
     for (uint32_t i = 0; i < count; ++i) {
-        const std::ptrdiff_t start = bounds[2 * i] - origin;
-        const std::ptrdiff_t end = bounds[2 * i + 1] - origin;
-        const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
-#if defined(__SSE2__)
-        // A gap and a run of a store each at most: one store each, the
-        // run's after the gap's, which may reach into the run.
-        if (start - written <= kLanes<T> && end - start <= kLanes<T> && start + kLanes<T> <= cols) {
-            store(out + written, _mm_setzero_si128());
-            store(out + start, splat(label));
-            written = end;
-            continue;
-        }
-        // Near the row's end the plain fills below keep every store inside it.
-        if (std::max(written + kShortGap<T>, end + kShortRun<T>) <= cols) {
-            paint_run(out + written, out + start, out + end, label);
-            written = end;
-            continue;
-        }
-#endif
-        std::fill(out + written, out + start, T{0});
-        std::fill(out + start, out + end, label);
-        written = end;
+        paint_one(out, cols, written, bounds[2 * i], bounds[2 * i + 1],
+                  label_value<T>(labels[i], base));
     }
     std::fill(out + written, out + cols, T{0});
 }
@@ -106,21 +116,20 @@ void paint_span_bits(T* out, const uint8_t* bits, int64_t from, int64_t to, T la
 template <typename T, typename Pixel>
 void paint_row_from(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
                     uint32_t count, uint64_t base, const Pixel* px) {
-    int64_t written = 0;
+    std::ptrdiff_t written = 0;
     uint32_t i = 0;
     while (i < count) {
         uint32_t j = i + 1;
         while (j < count && labels[j] == labels[i]) ++j;
+        const T label = label_value<T>(labels[i], base);
         if (j - i == 1) {
             // A run alone: its bounds say all.
-            paint_row(out + written, bounds[2 * i + 1] - written, bounds + 2 * i, labels + i, 1,
-                      base, written);
+            paint_one(out, cols, written, bounds[2 * i], bounds[2 * i + 1], label);
         } else {
-            const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
             std::fill(out + written, out + bounds[2 * i], T{0});
             paint_span(out, px, bounds[2 * i], bounds[2 * j - 1], label);
+            written = bounds[2 * j - 1];
         }
-        written = bounds[2 * j - 1];
         i = j;
     }
     std::fill(out + written, out + cols, T{0});
@@ -134,7 +143,7 @@ void paint_row_from_bits(T* out, int64_t cols, const int32_t* bounds, const uint
     while (i < count) {
         uint32_t j = i + 1;
         while (j < count && labels[j] == labels[i]) ++j;
-        const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
+        const T label = label_value<T>(labels[i], base);
         std::fill(out + written, out + bounds[2 * i], T{0});
         paint_span_bits(out, bits, bounds[2 * i], bounds[2 * j - 1], label);
         written = bounds[2 * j - 1];
@@ -153,7 +162,7 @@ void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t col
     };
     int64_t c = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        const T label = labels[i] == 0 ? T{0} : static_cast<T>(base + labels[i]);
+        const T label = label_value<T>(labels[i], base);
         for (; c < bounds[2 * i]; ++c) *at(c) = T{0};
         for (; c < bounds[2 * i + 1]; ++c) *at(c) = label;
     }
