@@ -19,11 +19,6 @@
 namespace runlabel {
 namespace {
 
-// Left to choose, the labeler makes no band smaller than these: below them a
-// band costs less to label than a thread costs to start.
-constexpr std::int64_t kMinBandRows = 32;
-constexpr std::int64_t kMinBandPixels = std::int64_t(1) << 18;
-
 // Rows [first, first + count) of a checked view.
 ImageView rows_of(const ImageView& view, std::int64_t first, std::int64_t count) {
     ImageView part = view;
@@ -39,14 +34,6 @@ void label_into(engine::RunStore& store, const ImageView& rows, int connectivity
         engine::encode_row(store, source.row(r), kind);
         engine::label_newest_row(store, connectivity);
     }
-}
-
-// Bands for rows x width pixels: as many as the threads asked for (as rows
-// allow), or for every core when the labeler may choose, if they are large.
-std::int64_t bands_for(const Options& options, std::int64_t rows, std::int64_t width) {
-    if (options.threads > 0) return std::min<std::int64_t>(options.threads, rows);
-    return std::min<std::int64_t>({usable_cores(), rows / kMinBandRows,
-                                   rows * std::max<std::int64_t>(width, 1) / kMinBandPixels});
 }
 
 }  // namespace
@@ -84,7 +71,7 @@ void Labeler::add_rows(const ImageView& rows) {
     const int connectivity = state.options.connectivity;
     // Cut into as many bands as there are threads, the first going on with
     // the band that takes rows now.
-    const std::int64_t bands = bands_for(state.options, view.height, width);
+    const std::int64_t bands = detail::threads_for(state.options.threads, view.height, width);
     try {
         if (bands < 2) {
             label_into(state.bands.back().store, view, connectivity);
@@ -123,6 +110,7 @@ Labeling Labeler::finish() {
     }
     result->first_label = state->options.first_label;
     result->wrap = state->options.wrap;
+    result->threads = state->options.threads;
     if (result->count > 0 && result->first_label - 1 > UINT64_MAX - result->count) {
         throw error("labels from " + std::to_string(result->first_label) + " for " +
                     std::to_string(result->count) + " regions pass 2^64");

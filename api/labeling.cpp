@@ -7,6 +7,7 @@
 
 #include "api/state.h"
 #include "api/views.h"
+#include "labeling/parallel.h"
 
 namespace runlabel {
 
@@ -84,23 +85,30 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
     // The image's pixels serve when they are packed rows (a checked view).
     const bool from_image = image != nullptr && detail::is_packed(*image);
     const engine::LabelKind kind = detail::label_kind(view.type);
-    // Band by band: each paints the rows it holds.
-    for (std::int64_t row = first_row; row < first_row + view.height;) {
-        const engine::Band& band = state_->band_of(row);
-        const std::int64_t local = row - band.first_row;
-        const std::int64_t rows =
-            std::min(band.store.rows() - local, first_row + view.height - row);
-        auto* into = static_cast<std::byte*>(view.data) + (row - first_row) * view.row_stride;
-        engine::SourceRows source{};
-        if (from_image) {
-            source = {
-                static_cast<const std::byte*>(image->data) + band.first_row * image->row_stride,
-                image->row_stride, detail::pixel_kind(image->type)};
+    // Band by band, each painting the rows it holds; rows enough for several
+    // threads are cut into parts painted at once.
+    auto paint_part = [&](std::int64_t from, std::int64_t to) {
+        for (std::int64_t row = from; row < to;) {
+            const engine::Band& band = state_->band_of(row);
+            const std::int64_t local = row - band.first_row;
+            const std::int64_t rows = std::min(band.store.rows() - local, to - row);
+            auto* into = static_cast<std::byte*>(view.data) + (row - first_row) * view.row_stride;
+            engine::SourceRows source{};
+            if (from_image) {
+                source = {
+                    static_cast<const std::byte*>(image->data) + band.first_row * image->row_stride,
+                    image->row_stride, detail::pixel_kind(image->type)};
+            }
+            engine::paint_rows(band.store, local, rows, first_label() - 1, kind, into,
+                               view.row_stride, view.column_stride, from_image ? &source : nullptr);
+            row += rows;
         }
-        engine::paint_rows(band.store, local, rows, first_label() - 1, kind, into, view.row_stride,
-                           view.column_stride, from_image ? &source : nullptr);
-        row += rows;
-    }
+    };
+    const int parts = static_cast<int>(detail::threads_for(state_->threads, view.height, width()));
+    if (parts < 2) return paint_part(first_row, first_row + view.height);
+    engine::run_tasks(parts, parts, [&](int k) {
+        paint_part(first_row + view.height * k / parts, first_row + view.height * (k + 1) / parts);
+    });
 }
 
 std::vector<Region> Labeling::regions() const {

@@ -18,6 +18,7 @@ struct Labeling::State {
     std::uint64_t count = 0;
     std::uint64_t first_label = 1;
     bool wrap = false;
+    int threads = 1;  // as the options asked
 
     // The band that holds image row `row` (which must be in the image).
     const engine::Band& band_of(std::int64_t row) const;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "support/support.h"
+
 namespace runlabel::detail {
 namespace {
 
@@ -158,6 +160,16 @@ LabelView checked(const LabelView& out) {
     if (view.column_stride == 0) view.column_stride = size;
     if (view.row_stride == 0) view.row_stride = view.column_stride * view.width;
     return view;
+}
+
+std::int64_t threads_for(int threads, std::int64_t rows, std::int64_t width) {
+    // Below these a part costs less than a thread costs to start.
+    constexpr std::int64_t kMinRows = 32;
+    constexpr std::int64_t kMinPixels = std::int64_t(1) << 18;
+    if (threads > 0) return std::max<std::int64_t>(1, std::min<std::int64_t>(threads, rows));
+    return std::max<std::int64_t>(
+        1, std::min<std::int64_t>({usable_cores(), rows / kMinRows,
+                                   rows * std::max<std::int64_t>(width, 1) / kMinPixels}));
 }
 
 void check_same_size(const LabelView& out, std::int64_t width, std::int64_t height) {

@@ -26,6 +26,11 @@ void check_options(const Options& options);
 ImageView checked(const ImageView& image);
 LabelView checked(const LabelView& out);
 
+// Threads for work on rows x width pixels: as many as asked for (as rows
+// allow), or, asked for 0, every core the process may use when each gets
+// enough to gain by it.
+std::int64_t threads_for(int threads, std::int64_t rows, std::int64_t width);
+
 // Whether a checked view's rows are contiguous pixels (or bits).
 bool is_packed(const ImageView& view);
 

@@ -106,19 +106,19 @@ void sum_regions(const RunStore& store, int64_t row_offset, Region* regions) {
             // Runs of one region side by side in a row are summed here first,
             // so that a region of many runs is not updated run by run.
             const std::uint32_t label = labels[i];
+            std::uint32_t j = i + 1;
+            while (j < end && labels[j] == label) ++j;
             const int64_t first = bounds[2 * std::size_t(i)];
+            const int64_t last = bounds[2 * std::size_t(j) - 1] - 1;
             std::uint64_t area = 0;
             std::uint64_t sum_x = 0;
-            int64_t last = 0;
-            do {
-                const int64_t from = bounds[2 * std::size_t(i)];
-                last = bounds[2 * std::size_t(i) + 1] - 1;
-                const auto length = static_cast<std::uint64_t>(last - from + 1);
-                area += length;
-                // from + ... + last: one of length and from + last is even.
-                sum_x += static_cast<std::uint64_t>(from + last) * length / 2;
-                ++i;
-            } while (i < end && labels[i] == label);
+            for (; i < j; ++i) {
+                const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(i)]);
+                const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(i) + 1]);
+                area += to - from;
+                // from + ... + (to - 1): one of the two factors is even.
+                sum_x += (from + to - 1) * (to - from) / 2;
+            }
             if (label == 0) continue;
             Region& g = regions[label - 1];
             g.area += area;

@@ -30,6 +30,15 @@ class BorderForest {
   public:
     bool empty() const { return parent_.empty(); }
 
+    // Every run number that has joined the forest, in increasing order.
+    std::vector<uint64_t> members() const {
+        std::vector<uint64_t> all;
+        all.reserve(parent_.size());
+        for (const auto& [x, up] : parent_) all.push_back(x);
+        std::sort(all.begin(), all.end());
+        return all;
+    }
+
     uint64_t find(uint64_t x) {
         for (;;) {
             const auto it = parent_.find(x);
@@ -130,6 +139,7 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
     for (std::size_t b = 1; b < count_bands; ++b) {
         join_border(bands[b - 1], base[b - 1], bands[b], base[b], connectivity, forest);
     }
+    const std::vector<uint64_t> members = forest.members();
     uint64_t count = 0;
     for (std::size_t b = 0; b < count_bands; ++b) {
         RunStore& store = bands[b].store;
@@ -144,15 +154,23 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
                 labels[i] = root ? static_cast<uint32_t>(count) : labels[labels[i]];
             }
         } else {
+            // Only the roots in the forest ask it; the forest's members are
+            // few beside the runs, so they are met in order, not looked up.
+            const uint64_t* member =
+                std::lower_bound(members.data(), members.data() + members.size(), base[b]);
+            const uint64_t* const members_end = members.data() + members.size();
             for (uint64_t i = 0; i < runs; ++i) {
                 if (labels[i] != i) {
                     labels[i] = labels[labels[i]];
                     continue;
                 }
+                const uint64_t g = base[b] + i;
+                while (member != members_end && *member < g) ++member;
+                uint64_t rep = g;
+                if (member != members_end && *member == g) rep = forest.find(g);
                 // A band's root joined at a border to a smaller one takes the
                 // number that one got, in its own band, before.
-                const uint64_t rep = forest.find(base[b] + i);
-                if (rep == base[b] + i) {
+                if (rep == g) {
                     labels[i] = static_cast<uint32_t>(++count);
                 } else {
                     const std::size_t rb = static_cast<std::size_t>(
