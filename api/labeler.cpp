@@ -103,8 +103,10 @@ Labeling Labeler::finish() {
     numbering.min_area = state->options.min_area;
     numbering.by_area = state->options.numbering == Numbering::area;
     try {
-        result->count = engine::number_bands(state->bands.data(), state->bands.size(),
-                                             state->options.connectivity, numbering);
+        const std::int64_t width = state->bands.front().store.cols;
+        result->count = engine::number_bands(
+            state->bands.data(), state->bands.size(), state->options.connectivity, numbering,
+            static_cast<int>(detail::threads_for(state->options.threads, state->rows, width)));
     } catch (const std::length_error& e) {
         throw error(e.what());
     }

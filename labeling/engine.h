@@ -85,8 +85,9 @@ struct Band {
 // whole image, as number_regions does for one store. Returns the region
 // count; throws std::length_error("Too many regions in image") when it would
 // pass 32 bits.
+// Bands are numbered by up to `threads` threads at once.
 std::uint64_t number_bands(Band* bands, std::size_t count, int connectivity,
-                           const NumberingOptions& options);
+                           const NumberingOptions& options, int threads = 1);
 
 // Adds the runs of rows [0, store.rows()) of a numbered store, whose first
 // row in the image is row_offset, to per-region totals: regions[k - 1] for

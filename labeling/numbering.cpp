@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "labeling/engine.h"
+#include "labeling/parallel.h"
 
 namespace runlabel::engine {
 namespace {
@@ -129,57 +130,114 @@ uint32_t renumber(Band* bands, std::size_t count_bands, uint32_t count,
     return kept;
 }
 
+// Numbers bands joined at their borders, each band by a thread of its own.
+// The forest's members are the bands' roots joined to others; each takes the
+// number of its forest root (its representative), the smallest run of the
+// region. Every other root is a region of its own, numbered in raster order:
+// so a band first counts its new regions, the counts give each band its
+// first number, and then every band numbers its runs, the representatives
+// that other bands refer to known in advance by their rank in their band.
+uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
+                             const std::vector<uint64_t>& base, BorderForest& forest, int threads) {
+    const std::vector<uint64_t> members = forest.members();
+    std::vector<uint64_t> rep(members.size());
+    for (std::size_t k = 0; k < members.size(); ++k) rep[k] = forest.find(members[k]);
+    // The representatives some member refers to, each with its rank among
+    // its band's new regions (filled in by that band).
+    std::vector<uint64_t> referred;
+    for (std::size_t k = 0; k < members.size(); ++k) {
+        if (rep[k] != members[k]) referred.push_back(rep[k]);
+    }
+    std::sort(referred.begin(), referred.end());
+    referred.erase(std::unique(referred.begin(), referred.end()), referred.end());
+    std::vector<uint64_t> rank(referred.size(), 0);
+    std::vector<uint64_t> new_regions(count_bands, 0);
+    auto first_at_or_after = [](const std::vector<uint64_t>& v, uint64_t g) {
+        return static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), g) - v.begin());
+    };
+
+    // Every run to its band's root; the band's new regions counted.
+    run_tasks(static_cast<int>(count_bands), threads, [&](int band) {
+        const std::size_t b = static_cast<std::size_t>(band);
+        uint32_t* labels = bands[b].store.labels.data();
+        const uint64_t runs = bands[b].store.runs();
+        std::size_t m = first_at_or_after(members, base[b]);
+        std::size_t r = first_at_or_after(referred, base[b]);
+        uint64_t regions = 0;
+        for (uint64_t i = 0; i < runs; ++i) {
+            if (labels[i] != i) {
+                labels[i] = labels[labels[i]];
+                continue;
+            }
+            const uint64_t g = base[b] + i;
+            while (m < members.size() && members[m] < g) ++m;
+            if (m < members.size() && members[m] == g && rep[m] != g) continue;
+            ++regions;
+            while (r < referred.size() && referred[r] < g) ++r;
+            if (r < referred.size() && referred[r] == g) rank[r] = regions;
+        }
+        new_regions[b] = regions;
+    });
+    std::vector<uint64_t> first_number(count_bands + 1, 0);
+    for (std::size_t b = 0; b < count_bands; ++b) {
+        first_number[b + 1] = first_number[b] + new_regions[b];
+    }
+    const uint64_t count = first_number[count_bands];
+    if (count > kMaxRuns) throw std::length_error("Too many regions in image");
+    auto number_of = [&](uint64_t g) {
+        const std::size_t r = first_at_or_after(referred, g);
+        const std::size_t b = static_cast<std::size_t>(
+            std::upper_bound(base.begin(), base.end(), g) - base.begin() - 1);
+        return first_number[b] + rank[r];
+    };
+
+    // Roots take their numbers; every other run its root's.
+    run_tasks(static_cast<int>(count_bands), threads, [&](int band) {
+        const std::size_t b = static_cast<std::size_t>(band);
+        uint32_t* labels = bands[b].store.labels.data();
+        const uint64_t runs = bands[b].store.runs();
+        std::size_t m = first_at_or_after(members, base[b]);
+        uint64_t next = first_number[b];
+        for (uint64_t i = 0; i < runs; ++i) {
+            if (labels[i] != i) {
+                labels[i] = labels[labels[i]];  // the root, numbered already
+                continue;
+            }
+            const uint64_t g = base[b] + i;
+            while (m < members.size() && members[m] < g) ++m;
+            const bool joined = m < members.size() && members[m] == g && rep[m] != g;
+            labels[i] = static_cast<uint32_t>(joined ? number_of(rep[m]) : ++next);
+        }
+    });
+    return count;
+}
+
 }  // namespace
 
 uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
-                      const NumberingOptions& options) {
+                      const NumberingOptions& options, int threads) {
     std::vector<uint64_t> base(count_bands + 1, 0);
     for (std::size_t b = 0; b < count_bands; ++b) base[b + 1] = base[b] + bands[b].store.runs();
     BorderForest forest;
     for (std::size_t b = 1; b < count_bands; ++b) {
         join_border(bands[b - 1], base[b - 1], bands[b], base[b], connectivity, forest);
     }
-    const std::vector<uint64_t> members = forest.members();
     uint64_t count = 0;
-    for (std::size_t b = 0; b < count_bands; ++b) {
-        RunStore& store = bands[b].store;
-        uint32_t* labels = store.labels.data();
-        const uint64_t runs = store.runs();
-        if (forest.empty()) {
-            // A parent comes before its child, so it holds its region number
-            // by the time the child is reached.
-            for (uint64_t i = 0; i < runs; ++i) {
+    if (forest.empty()) {
+        // A parent comes before its child, so it holds its region number by
+        // the time the child is reached.
+        for (std::size_t b = 0; b < count_bands; ++b) {
+            RunStore& store = bands[b].store;
+            uint32_t* labels = store.labels.data();
+            for (uint64_t i = 0; i < store.runs(); ++i) {
                 const bool root = labels[i] == i;
                 count += static_cast<uint64_t>(root);
                 labels[i] = root ? static_cast<uint32_t>(count) : labels[labels[i]];
             }
-        } else {
-            // Only the roots in the forest ask it; the forest's members are
-            // few beside the runs, so they are met in order, not looked up.
-            const uint64_t* member =
-                std::lower_bound(members.data(), members.data() + members.size(), base[b]);
-            const uint64_t* const members_end = members.data() + members.size();
-            for (uint64_t i = 0; i < runs; ++i) {
-                if (labels[i] != i) {
-                    labels[i] = labels[labels[i]];
-                    continue;
-                }
-                const uint64_t g = base[b] + i;
-                while (member != members_end && *member < g) ++member;
-                uint64_t rep = g;
-                if (member != members_end && *member == g) rep = forest.find(g);
-                // A band's root joined at a border to a smaller one takes the
-                // number that one got, in its own band, before.
-                if (rep == g) {
-                    labels[i] = static_cast<uint32_t>(++count);
-                } else {
-                    const std::size_t rb = static_cast<std::size_t>(
-                        std::upper_bound(base.begin(), base.end(), rep) - base.begin() - 1);
-                    labels[i] = bands[rb].store.labels[rep - base[rb]];
-                }
-            }
         }
         if (count > kMaxRuns) throw std::length_error("Too many regions in image");
+    } else {
+        count = number_joined_bands(bands, count_bands, base, forest, threads);
     }
     if (options.min_area <= 1 && !options.by_area) return count;
     return renumber(bands, count_bands, static_cast<uint32_t>(count), options);

@@ -40,7 +40,7 @@ std::vector<uint32_t> numbers(const Image& image, const std::vector<int>& splits
         add_rows(bands[b].store, image, from, to, connectivity);
         from = to;
     }
-    *count = runlabel::engine::number_bands(bands.data(), bands.size(), connectivity, {});
+    *count = runlabel::engine::number_bands(bands.data(), bands.size(), connectivity, {}, 3);
     std::vector<uint32_t> out;
     for (const Band& band : bands) {
         out.insert(out.end(), band.store.labels.begin(), band.store.labels.end());
