@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kBandBytes = std::size_t(4) << 20;
+constexpr std::size_t kBandBytes = std::size_t(16) << 20;
 
 runlabel::PixelType pixel_type(SampleType sample) {
     switch (sample) {
@@ -83,17 +85,41 @@ LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows
 
     const std::size_t row_bytes = std::max<std::size_t>(reader->row_bytes(), 1);
     const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / row_bytes));
-    std::vector<uint8_t> band(
+    const auto band_size =
         static_cast<std::size_t>(std::min<int64_t>(band_rows, std::max<int64_t>(info.height, 1))) *
-        row_bytes);
-    const int64_t capacity = static_cast<int64_t>(band.size() / row_bytes);
-    for (;;) {
-        const int64_t rows = reader->read_rows(band.data(), capacity);
-        if (rows == 0) break;
-        if (info.channels > 1) fold(band.data(), rows, info);
-        // Rows as the reader delivers them, or folded, are packed either way.
-        labeler.add_rows({band.data(), pixel_type(info.sample), info.width, rows, 0, 0});
+        row_bytes;
+    const int64_t capacity = static_cast<int64_t>(band_size / row_bytes);
+    // Two bands: while one is labelled, the next is read, by a thread of its
+    // own, so that reading the file costs little time of its own.
+    std::vector<uint8_t> bands[2] = {std::vector<uint8_t>(band_size),
+                                     std::vector<uint8_t>(info.height > capacity ? band_size : 0)};
+    int64_t rows = reader->read_rows(bands[0].data(), capacity);
+    for (int current = 0; rows > 0; current ^= 1) {
+        int64_t next_rows = 0;
+        std::exception_ptr failure;
+        std::thread next;
+        if (labeler.rows() + rows < info.height) {
+            next = std::thread([&, into = bands[current ^ 1].data()] {
+                try {
+                    next_rows = reader->read_rows(into, capacity);
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            });
+        }
+        uint8_t* band = bands[current].data();
+        try {
+            if (info.channels > 1) fold(band, rows, info);
+            // Rows as the reader delivers them, or folded, are packed either way.
+            labeler.add_rows({band, pixel_type(info.sample), info.width, rows, 0, 0});
+        } catch (...) {
+            if (next.joinable()) next.join();
+            throw;
+        }
+        if (next.joinable()) next.join();
+        if (failure) std::rethrow_exception(failure);
         if (rows_read != nullptr) rows_read(labeler.rows(), info.height);
+        rows = next_rows;
     }
     *read_done = std::time(nullptr);
     result.labeling = labeler.finish();
