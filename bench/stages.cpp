@@ -63,7 +63,7 @@ struct Variant {
     bool stats;
 };
 
-template <int kConnectivity, runlabel::LabelType kType, bool kStats>
+template <int kConnectivity, runlabel::LabelType kType, bool kStats, int kThreads = 1>
 void bench_ours(benchmark::State& state, const Family& family, int size) {
     const BenchImage& image = bench_image(family, size);
     const runlabel::ImageView view = runlabel::image_view(image.grey.pixels[0], size, size);
@@ -73,6 +73,7 @@ void bench_ours(benchmark::State& state, const Family& family, int size) {
     runlabel::Options options;
     options.connectivity = kConnectivity;
     options.wrap = kType == runlabel::LabelType::u8;
+    options.threads = kThreads;
     std::vector<runlabel::Region> regions;
     auto once = [&] { return runlabel::label(view, out, options, kStats ? &regions : nullptr); };
     const uint64_t count = once();  // warms the buffer, as the peer's
@@ -80,7 +81,7 @@ void bench_ours(benchmark::State& state, const Family& family, int size) {
                   static_cast<long long>(runlabel::label(view, options).run_count()),
                   static_cast<long long>(count));
 #ifdef RUNLABEL_BENCH_OPENCV
-    if constexpr (kType == runlabel::LabelType::u32 && !kStats) {
+    if constexpr (kType == runlabel::LabelType::u32 && !kStats && kThreads == 1) {
         check_against_peer(image, kConnectivity, reinterpret_cast<const uint32_t*>(buffer.data()));
     }
 #endif
@@ -115,6 +116,8 @@ void add_comparisons(const Family& family, int size) {
         {"label8-8c", bench_ours<8, LabelType::u8, false>},
         {"label32-8c", bench_ours<8, LabelType::u32, false>},
         {"stats-8c", bench_ours<8, LabelType::u32, true>},
+        {"label32j2-4c", bench_ours<4, LabelType::u32, false, 2>},
+        {"label32j2-8c", bench_ours<8, LabelType::u32, false, 2>},
     };
     for (const auto& o : ours) add_compared(o.stage, o.fn, family, size);
 #ifdef RUNLABEL_BENCH_OPENCV

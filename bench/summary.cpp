@@ -61,7 +61,7 @@ double ms(const ImageFacts& f, const std::string& stage) {
 std::string ratio(double a, double b) { return cell(a < 0 || b <= 0 ? -1 : a / b, "%.2f"); }
 
 void print_row(std::ostream& out, const std::vector<std::string>& cells) {
-    static const int widths[] = {-12, 2, 9, 7, 7, 7, 7, 7, 7, 6, 6, 7, 7, 6, 6, 0};
+    static const int widths[] = {-12, 2, 9, 7, 7, 7, 7, 7, 7, 6, 6, 7, 7, 6, 6, 7, 5, 0};
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const int w = widths[i];
@@ -148,7 +148,8 @@ void print_summary(std::ostream& out) {
             size = size_of(image);
             out << "\n" << size << " x " << size << ", milliseconds per call\n";
             print_row(out, {"image", "c", "runs", "read", "write", "label8", "label32", "cv",
-                            "sauf", "/cv", "/sauf", "stats", "cvstats", "/cvst", "st/l", "check"});
+                            "sauf", "/cv", "/sauf", "stats", "cvstats", "/cvst", "st/l", "2thr",
+                            "x", "check"});
         }
         for (int c : {4, 8}) {
             const std::string k = "-" + std::to_string(c) + "c";
@@ -165,7 +166,8 @@ void print_summary(std::ostream& out) {
                  c == 4 ? ms_cell(ms(f, "write")) : "", ms_cell(ms(f, "label8" + k)), ms_cell(l32),
                  ms_cell(ms(f, "cv" + k)), ms_cell(ms(f, "sauf" + k)), ratio(l32, ms(f, "cv" + k)),
                  ratio(l32, ms(f, "sauf" + k)), ms_cell(st), ms_cell(ms(f, "cvstats" + k)),
-                 ratio(st, ms(f, "cvstats" + k)), ratio(st, l32), check});
+                 ratio(st, ms(f, "cvstats" + k)), ratio(st, l32),
+                 ms_cell(ms(f, "label32j2" + k)), ratio(l32, ms(f, "label32j2" + k)), check});
         }
     }
     if (image_order.empty()) return;
@@ -175,6 +177,7 @@ void print_summary(std::ostream& out) {
            "algorithm),\nsauf = the same with CCL_SAUF, cvstats = "
            "cv::connectedComponentsWithStats, all CV_32S on one thread;\n"
            "/cv, /sauf = label32 over the peer; /cvst = stats / cvstats; st/l = stats / label32; "
-           "check = our\nlabels against cv's (renumbered: the same regions, numbered otherwise).\n";
+           "2thr = label32\non two threads, x = label32 / 2thr; check = our labels against cv's "
+           "(renumbered: the same\nregions, numbered otherwise).\n";
     out.flush();
 }
