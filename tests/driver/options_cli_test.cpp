@@ -309,3 +309,39 @@ TEST(CliOptions, EveryInputFormatLabelsAsItsMaskInP5) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every output is the same for any number of threads, and for an input that
+// arrives through a pipe in odd-sized pieces; a stream that stops early is
+// "truncated", with no output.
+TEST(CliStreaming, ThreadsAndPipesChangeNoByte) {
+    Sandbox box;
+    const Mask mask = random_mask(6, 700, 420);
+    write_file(box / "in.pgm", pgm(mask));
+    ASSERT_EQ(box.run({"-q", "-j1", "in.pgm", "one.tif", "-s", "one.csv"}).status, 0);
+    const std::string labels = read_file(box / "one.tif").value_or("");
+    const std::string table = read_file(box / "one.csv").value_or("");
+    for (const char* threads : {"2", "3", "7"}) {
+        ASSERT_EQ(box.run({"-q", "-j", threads, "in.pgm", "many.tif", "-s", "many.csv"}).status, 0);
+        EXPECT_EQ(read_file(box / "many.tif").value_or(""), labels) << threads;
+        EXPECT_EQ(read_file(box / "many.csv").value_or(""), table) << threads;
+    }
+    RunOptions piped;
+    piped.input = pgm(mask);
+    piped.input_piece = 997;
+    ASSERT_EQ(box.run({"-q", "-j2", "-", "piped.tif", "-s", "piped.csv"}, piped).status, 0);
+    EXPECT_EQ(read_file(box / "piped.tif").value_or(""), labels);
+    EXPECT_EQ(read_file(box / "piped.csv").value_or(""), table);
+    // The same stream cut short, in the classic form and with options.
+    piped.input = pgm(mask).substr(0, 100000);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-", "cut.pgm"},
+                                                 std::vector<std::string>{"-j2", "-", "cut.tif"}}) {
+        const Outcome outcome = box.run(args, piped);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, "Input file is truncated.\n");
+        EXPECT_FALSE(fs::exists(box / args.back()));
+    }
+}
+
+}  // namespace

@@ -69,6 +69,7 @@ enum class StdoutKind {
 struct RunOptions {
     std::string program_name = "runlabel";  // argv[0]
     std::optional<std::string> input;       // fed through a pipe; otherwise stdin is /dev/null
+    std::size_t input_piece = 0;            // when set, input goes in pieces of this size, paused
     bool limit_memory = false;              // cap the child's memory at kMemoryLimitMb
     StdoutKind stdout_kind = StdoutKind::kFile;
     std::string stdout_path;                    // for kPath, relative to the sandbox
@@ -232,7 +233,12 @@ class Sandbox {
             signal(SIGPIPE, SIG_IGN);
             const std::string& bytes = *options.input;
             for (std::size_t done = 0; done < bytes.size();) {
-                const ssize_t n = write(pipe_fds[1], bytes.data() + done, bytes.size() - done);
+                std::size_t piece = bytes.size() - done;
+                if (options.input_piece != 0) {
+                    piece = std::min(piece, options.input_piece);
+                    usleep(200);  // so that the reader meets the pipe empty
+                }
+                const ssize_t n = write(pipe_fds[1], bytes.data() + done, piece);
                 if (n <= 0) break;
                 done += static_cast<std::size_t>(n);
             }
