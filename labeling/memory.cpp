@@ -69,11 +69,10 @@ std::size_t mapping_for(std::size_t bytes) {
 
 void advise_huge(void* mapping, std::size_t length) {
     if (length < kHugeBlock) return;
-    // Only the huge pages wholly inside the mapping can be backed by them.
-    const auto start = reinterpret_cast<std::uintptr_t>(mapping);
-    const auto begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const auto end = (start + length) & ~(kHugePage - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    // The whole mapping, though only its aligned huge pages can be backed by
+    // them: advising part of it would split it in two areas, which mremap
+    // refuses to grow (EFAULT).
+    madvise(mapping, length, MADV_HUGEPAGE);
 }
 
 void unmap_block(void* block) { munmap(static_cast<char*>(block) - kHeader, mapped_of(block)); }
@@ -150,7 +149,15 @@ void* grow_mapping(void* block, std::size_t bytes) {
     if (length <= mapped_of(block)) return block;
     void* moved =
         mremap(static_cast<char*>(block) - kHeader, mapped_of(block), length, MREMAP_MAYMOVE);
-    if (moved == MAP_FAILED) return nullptr;
+    if (moved == MAP_FAILED) {
+        // A mapping the kernel will not move (split by someone's advice, say)
+        // is copied instead.
+        void* fresh = map_block(bytes);
+        if (fresh == nullptr) return nullptr;
+        std::memcpy(fresh, block, mapped_of(block) - kHeader);
+        unmap_block(block);
+        return fresh;
+    }
     advise_huge(moved, length);
     *static_cast<std::size_t*>(moved) = length;
     return static_cast<char*>(moved) + kHeader;
