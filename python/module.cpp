@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -113,19 +114,26 @@ void set_geometry(View& view, const py::array& array) {
 
 std::string dimensions_text(const py::array& array) { return std::to_string(array.ndim()) + "-D"; }
 
-// The caller's image as an array, converted only when it is not one. The
-// rare arrays a view cannot describe (broadcast, misaligned) are copied.
-py::array image_array(const py::object& image) {
-    py::array array = py::array::ensure(image);
-    if (!array) throw py::type_error("image must be a 2-D array, not " + text_of(image.get_type()));
+// A 2-D array to read in place, converted only when the object is not an
+// array; the rare arrays a view cannot describe (broadcast, misaligned) are
+// copied.
+py::array readable_array(const py::object& object, const std::string& what) {
+    py::array array = py::array::ensure(object);
+    if (!array)
+        throw py::type_error(what + " must be a 2-D array, not " + text_of(object.get_type()));
     if (array.ndim() != 2) {
-        throw py::value_error("image must be a 2-D array, not " + dimensions_text(array));
+        throw py::value_error(what + " must be a 2-D array, not " + dimensions_text(array));
     }
-    pixel_type_of(array.dtype());
     if (array.size() > 0 && (!strides_expressible(array) ||
                              !has_flag(array, py::detail::npy_api::NPY_ARRAY_ALIGNED_))) {
         array = py::module_::import("numpy").attr("ascontiguousarray")(array);
     }
+    return array;
+}
+
+py::array image_array(const py::object& image) {
+    py::array array = readable_array(image, "image");
+    pixel_type_of(array.dtype());
     return array;
 }
 
@@ -139,7 +147,8 @@ ImageView image_view_of(const py::array& array) {
 
 LabelView label_view_of(py::array& array) {
     LabelView view;
-    view.data = array.mutable_data();
+    // Only written when the array is writable (it is when it is to be painted).
+    view.data = array.writeable() ? array.mutable_data() : const_cast<void*>(array.data());
     view.type = label_type_of(array.dtype(), "labels");
     set_geometry(view, array);
     return view;
@@ -312,6 +321,60 @@ py::dict regions(const py::object& image, int connectivity, std::int64_t min_are
     return table;
 }
 
+#ifdef RUNLABEL_PYTHON_FILES
+py::dtype dtype_of(PixelType type) {
+    switch (type) {
+        case PixelType::boolean:
+            return py::dtype::of<bool>();
+        case PixelType::u16:
+            return py::dtype::of<std::uint16_t>();
+        case PixelType::u32:
+            return py::dtype::of<std::uint32_t>();
+        case PixelType::u64:
+            return py::dtype::of<std::uint64_t>();
+        default:
+            return py::dtype::of<std::uint8_t>();
+    }
+}
+
+// A str, bytes or os.PathLike path as the file system's bytes.
+std::string path_of(const py::object& path) {
+    return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+py::array read_file(const py::object& path) {
+    const std::string name = path_of(path);
+    auto image = std::make_unique<runlabel::Image>();
+    {
+        py::gil_scoped_release unlocked;
+        *image = runlabel::read_image(name);
+    }
+    const py::dtype dtype = dtype_of(image->type);
+    std::vector<py::ssize_t> shape{image->height, image->width};
+    if (image->channels != 1) shape.push_back(image->channels);
+    const auto bytes =
+        static_cast<std::size_t>(image->height * image->width * image->channels * dtype.itemsize());
+    if (image->data.size() != bytes) {
+        throw py::value_error(text_of(path) + ": the reader gave " +
+                              std::to_string(image->data.size()) + " bytes for " +
+                              std::to_string(bytes));
+    }
+    // The array takes the samples over as they are.
+    void* data = image->data.data();
+    py::capsule owner(image.get(), [](void* p) { delete static_cast<runlabel::Image*>(p); });
+    image.release();
+    return py::array(dtype, shape, data, owner);
+}
+
+void write_file(const py::object& path, const py::object& labels) {
+    const std::string name = path_of(path);
+    py::array array = readable_array(labels, "labels");
+    const LabelView view = label_view_of(array);
+    py::gil_scoped_release unlocked;
+    runlabel::write_labels(name, view);
+}
+#endif
+
 }  // namespace
 
 PYBIND11_MODULE(runlabel, m) {
@@ -387,4 +450,35 @@ The figures come from the runs, without painting a label image.
 
 >>> runlabel.regions(np.array([[1, 1, 0], [0, 0, 1]]))['area']
 array([2, 1]))");
+#ifdef RUNLABEL_PYTHON_FILES
+    m.def("read", &read_file, py::arg("path"),
+          R"(Read an image file: PBM, PGM, PPM, PAM, PNG or TIFF, known by its content.
+
+path  a str, bytes or os.PathLike; "-" is standard input.
+
+Returns a numpy array of the samples as stored: height x width for one
+channel, height x width x channels for more; uint8 to uint64 as the file's
+samples are wide; bool for a bitmap (PBM, bilevel TIFF), True for a set bit.
+The array is the reader's own buffer, not a copy.
+
+Raises ValueError (runlabel.Error) with the reader's message when the file
+cannot be read or is not an image it knows.
+
+>>> image = runlabel.read("examples/shapes.pgm")
+>>> image.shape, image.dtype
+((32, 48), dtype('uint8')))");
+
+    m.def("write", &write_file, py::arg("path"), py::arg("labels"),
+          R"(Write a label image in the format its name asks for.
+
+path    .png (8 or 16 bits), .tif or .tiff (8 to 64), .npy (8 to 64), .pam (8
+        or 16), any other name an 8-bit PGM greymap.
+labels  a 2-D array of 8- to 64-bit integers, any strides; signed labels are
+        written as their unsigned bits.
+
+The file is complete or not written at all: an existing one is left as it
+was when writing fails. Raises ValueError (runlabel.Error) for a label type
+the format cannot hold or a file that cannot be written, TypeError for labels
+that are not integers.)");
+#endif
 }
