@@ -324,3 +324,15 @@ def test_labelling_lets_other_threads_run():
     if end - start < 4 * margin:
         pytest.skip("the call was too quick to tell")
     assert any(start + margin < t < end - margin for t in ticks)
+
+
+def test_dask_threads_label_chunks():
+    da = pytest.importorskip("dask.array")
+    image = noise((400, 300), 0.5, seed=14)
+    chunks = da.from_array(image, chunks=(100, 150))
+    labelled = chunks.map_blocks(lambda block: runlabel.label(block, 8, dtype=np.int32)[0],
+                                 dtype=np.int32).compute(scheduler="threads")
+    for r in range(0, 400, 100):
+        for c in range(0, 300, 150):
+            block = image[r:r + 100, c:c + 150]
+            np.testing.assert_array_equal(labelled[r:r + 100, c:c + 150], expected(block, 8)[0])
