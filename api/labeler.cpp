@@ -76,6 +76,11 @@ void Labeler::add_rows(const ImageView& rows) {
                     " given to a labeler of width " + std::to_string(width));
     }
     if (view.height > INT32_MAX - state.rows) throw error("too many rows");
+    // Rows without pixels hold no runs: only their count is kept.
+    if (width == 0) {
+        state.rows += view.height;
+        return;
+    }
     const int connectivity = state.options.connectivity;
     // Cut into as many bands as there are threads, the first going on with
     // the band that takes rows now.

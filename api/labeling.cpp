@@ -75,7 +75,7 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
         throw error("rows " + std::to_string(first_row) + " to " +
                     std::to_string(first_row + view.height - 1) + " are not all in the image");
     }
-    if (view.height == 0) return;
+    if (view.height == 0 || width() == 0) return;
     if (!state_->wrap && count() > 0 && last_label() > detail::largest_label(view.type)) {
         throw error(std::to_string(count()) + " regions labelled " + std::to_string(first_label()) +
                     " to " + std::to_string(last_label()) + " do not fit " +

@@ -1,76 +1,102 @@
-// The runlabel pipeline, run once per invocation: read the greymap, label it
-// through the library, paint the labels back over its pixels and write the
-// result. The output is opened only after everything else has succeeded, so a
-// failure before then leaves an existing file as it was.
+// The runlabel command, run once per invocation: parse the command line, read
+// and label the input a band at a time, then write the label image and
+// whatever else was asked for. Outputs are opened only once the input is
+// labelled, so a failure before then leaves every existing file as it was.
 #include <cstdio>
 #include <ctime>
 #include <new>
 
 #include "driver/driver.h"
+#include "driver/help.h"
+#include "driver/label_input.h"
+#include "driver/options.h"
 #include "driver/report.h"
-#include "imagefiles/imagefiles.h"
-#include "runlabel/runlabel.h"
+#include "driver/write_outputs.h"
 #include "support/support.h"
 
 namespace {
 
-void print_usage(const char* program) {
-    std::printf("Connected component labeling for binary images.\n");
-    std::printf("Pixels with non-zero value are labeled starting from 1.\n");
-    std::printf("Usage : %s <Input PGM File> <Output File Name>\n\n", program);
-}
-
-}  // namespace
-
-int run_command_line(int argc, char** argv) {
-    if (argc < 3) {
-        print_usage(argc > 0 && argv[0] != nullptr ? argv[0] : "runlabel");
-        return 1;
+// The report's five lines, or none with --quiet.
+class Report {
+  public:
+    explicit Report(std::FILE* stream) : stream_(stream) {}
+    template <typename... Args>
+    void line(const char* format, Args... args) {
+        if (stream_ != nullptr) std::fprintf(stream_, format, args...);
     }
-    const char* input_name = argv[1];
-    const char* output_name = argv[2];
-    std::FILE* report = choose_report_stream(output_name);
+    bool complete() { return report_complete(stream_ != nullptr ? stream_ : stdout); }
+
+  private:
+    std::FILE* stream_;
+};
+
+int run(const Options& options) {
+    // Always asked first: it also stands in for a closed standard output.
+    std::FILE* stream = choose_report_stream(options.output.c_str());
+    if (options.output == "-" || options.stats == "-") stream = stderr;
+    Report report(options.quiet ? nullptr : stream);
 
     const std::time_t t0 = std::time(nullptr);
-    GreyImage* image = read_pgm(input_name);
-    if (image == nullptr) return 1;  // the reader has said why
-    const int rows = image->height;
-    const int cols = image->width;
-    // The reader's pixel rows share one block.
-    const runlabel::ImageView pixels =
-        runlabel::image_view(rows > 0 ? image->pixels[0] : nullptr, cols, rows);
-
-    runlabel::Options options;
-    options.wrap = true;  // the greymap holds each label's low 8 bits
+    LabelledInput input;
     std::time_t t1 = 0;
-    runlabel::Labeling labeling;
     try {
-        runlabel::Labeler labeler(cols, options);
-        labeler.add_rows(pixels);
-        t1 = std::time(nullptr);
-        labeling = labeler.finish();
+        input = label_input(options, nullptr, &t1);
+    } catch (const ImageError& e) {
+        if (e.kind() == ImageError::Kind::kNotFound) fatal_error("Input file not found");
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
     } catch (const std::bad_alloc&) {
         fatal_error("Memory allocation failure");
     } catch (const runlabel::error& e) {
         fatal_error(e.what());
     }
-    std::fprintf(
-        report, "Run ID %llu \n",
-        labeling.run_count() > 0 ? static_cast<unsigned long long>(labeling.run_count()) : 1ULL);
+    const unsigned long long runs = input.labeling.run_count();
+    report.line("Run ID %llu \n", runs > 0 ? runs : 1ULL);
     const std::time_t t2 = std::time(nullptr);
 
-    labeling.paint(runlabel::label_view(rows > 0 ? image->pixels[0] : nullptr, cols, rows));
-    std::fprintf(report, "Total %llu regions\n", static_cast<unsigned long long>(labeling.count()));
-    write_pgm(output_name, image);
-
-    labeling = runlabel::Labeling();
-    free_pgm(image);
+    report.line("Total %llu regions\n", static_cast<unsigned long long>(input.labeling.count()));
+    try {
+        write_outputs(options, input.labeling, input.info, nullptr);
+    } catch (const FatalFailure& failure) {
+        fatal_error(failure.message);
+    } catch (const ImageError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        fatal_error("Memory allocation failure");
+    } catch (const runlabel::error& e) {
+        fatal_error(e.what());
+    }
+    input.labeling = runlabel::Labeling();
     const std::time_t t3 = std::time(nullptr);
 
-    std::fprintf(report, "Time for converting the image to run-length %7.5lf sec\n",
-                 std::difftime(t1, t0));
-    std::fprintf(report, "Time for computing connected component %7.5lf sec\n",
-                 std::difftime(t2, t1));
-    std::fprintf(report, "Total time elapse %7.5lf sec\n", std::difftime(t3, t0));
-    return report_complete(report) ? 0 : 1;
+    report.line("Time for converting the image to run-length %7.5lf sec\n", std::difftime(t1, t0));
+    report.line("Time for computing connected component %7.5lf sec\n", std::difftime(t2, t1));
+    report.line("Total time elapse %7.5lf sec\n", std::difftime(t3, t0));
+    return report.complete() ? 0 : 1;
+}
+
+}  // namespace
+
+int run_command_line(int argc, char** argv) {
+    const ParsedCommandLine parsed = parse_command_line(argc, argv);
+    const char* program = parsed.options.program.c_str();
+    switch (parsed.outcome) {
+        case Parse::kUsage:
+            print_usage(stdout, program);
+            return 1;
+        case Parse::kHelp:
+            print_help(stdout, program);
+            return report_complete(stdout) ? 0 : 1;
+        case Parse::kVersion:
+            print_version(stdout);
+            return report_complete(stdout) ? 0 : 1;
+        case Parse::kError:
+            std::fprintf(stderr, "runlabel: %s\n", parsed.error.c_str());
+            std::fprintf(stderr, "Try '%s --help' for more information.\n", program);
+            return 2;
+        case Parse::kRun:
+            break;
+    }
+    return run(parsed.options);
 }

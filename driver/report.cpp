@@ -59,6 +59,8 @@ StdoutRoutedTo::StdoutRoutedTo(std::FILE* report) {
 StdoutRoutedTo::~StdoutRoutedTo() {
     if (saved_ < 0) return;
     std::fflush(stdout);
+    // Standard output itself was not written: a failure here was the report's.
+    std::clearerr(stdout);
     dup2(saved_, STDOUT_FILENO);
     close(saved_);
 }

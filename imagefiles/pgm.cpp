@@ -7,6 +7,7 @@
 
 #include "imagefiles/formats.h"
 #include "imagefiles/imagefiles.h"
+#include "imagefiles/input_stream.h"
 #include "imagefiles/netpbm_header.h"
 #include "support/output_file.h"
 #include "support/support.h"
@@ -33,6 +34,25 @@ GreyImage* read_pgm(const char* file_name) {
         return nullptr;
     }
     return image;
+}
+
+std::unique_ptr<RasterReader> open_greymap_raster(const char* path) {
+    uint8_t signature[kSignatureBytes];
+    std::size_t peeked = 0;
+    InputStream input = open_input(path, signature, &peeked);
+    NetpbmHeader header{};
+    switch (read_netpbm_header(input.file(), kGreymap.magic, &header)) {
+        case HeaderStatus::kWrongMagic:
+            throw ImageError(ImageError::Kind::kNotImage, "Input file is not a PGM raw image.");
+        case HeaderStatus::kInvalid:
+            throw ImageError(ImageError::Kind::kInvalid, "Input file has an invalid PGM header.");
+        case HeaderStatus::kOk:
+            break;
+    }
+    if (!raster_fits_file(input.file(), netpbm_raster_bytes(header))) {
+        throw ImageError(ImageError::Kind::kTruncated, "Input file is truncated.");
+    }
+    return make_netpbm_reader(std::move(input), header);
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {

@@ -83,6 +83,12 @@ class RasterReader {
 // kTruncated, kUnsupported).
 std::unique_ptr<RasterReader> open_raster(const char* path);
 
+// The classic door: a raw greymap ("P5") alone, refused otherwise with the
+// messages read_pgm gives ("Input file is not a PGM raw image.", "Input file
+// has an invalid PGM header.", "Input file is truncated."), as ImageError
+// (kNotImage, kInvalid, kTruncated; kNotFound when it cannot be opened).
+std::unique_ptr<RasterReader> open_greymap_raster(const char* path);
+
 // Output formats, chosen from the output name (see format_for_name).
 enum class OutputFormat { kPgm, kPpm, kPam, kPng, kTiff, kNpy };
 

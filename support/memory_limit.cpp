@@ -265,3 +265,5 @@ std::size_t memory_headroom() {
 }
 
 bool memory_can_back(std::size_t bytes) { return bytes <= memory_headroom(); }
+
+std::size_t page_headroom() { return measure_memory_room().in_use_room; }

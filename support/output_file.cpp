@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -173,6 +174,15 @@ OutputFile::~OutputFile() {
         release_cleanup_slot(state_->slot);
         close(state_->dir_fd);
     }
+}
+
+bool OutputFile::in_memory() const {
+    // The file systems whose pages are memory: tmpfs and ramfs.
+    constexpr long kTmpfs = 0x01021994;
+    constexpr long kRamfs = 0x858458f6;
+    struct statfs info {};
+    if (stream_ == nullptr || fstatfs(fileno(stream_), &info) != 0) return false;
+    return static_cast<long>(info.f_type) == kTmpfs || static_cast<long>(info.f_type) == kRamfs;
 }
 
 bool OutputFile::commit() {

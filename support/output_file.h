@@ -33,6 +33,10 @@ class OutputFile {
     // formats that patch their headers need.
     bool seekable() const { return seekable_; }
 
+    // True when the file's pages live in memory (tmpfs, ramfs), so that its
+    // bytes count against the memory limits.
+    bool in_memory() const;
+
     // Marks the output failed: commit will discard it. For writers that meet a
     // failure of their own (a codec error) after writing has begun.
     void fail() { failed_ = true; }

@@ -1,6 +1,7 @@
-// Support layer: the one fatal-error path and the vector and matrix allocators
-// that every other subsystem builds its arrays with. An allocator never hands
-// back a missing block: any failure ends the program through fatal_error.
+// Support layer: the one fatal-error path, the vector and matrix allocators
+// that every other subsystem builds its arrays with, and the heap and memory
+// limits behind them. An allocator never hands back a missing block: any
+// failure ends the program through fatal_error.
 #pragma once
 
 #include <cstddef>
@@ -19,11 +20,12 @@ void set_fatal_handler(FatalHandler handler);
 
 // Matrices are vectors of row pointers, indexed [row][column]. All rows of one
 // matrix share one block, so &m[0][0] addresses rows * cols elements laid out
-// row after row. Negative counts and byte sizes that overflow stop the program
-// with "Memory allocation failure", as a refused row-pointer vector does; a
-// refused row block stops it with "Memory alloation failure". Only the int
-// matrix is zero-filled. Release with the free_ function of the same kind and
-// the same row count; the column count plays no part in a release.
+// row after row (the writers still go through the row pointers, so a caller's
+// own matrix need not be laid out so). Negative counts and byte sizes that overflow stop the
+// program with "Memory allocation failure", as a refused row-pointer vector does; a refused row
+// block stops it with "Memory alloation failure". Only the int matrix is zero-filled. Release with
+// the free_ function of the same kind and the same row count; the column count plays no part in a
+// release.
 int32_t** alloc_int_matrix(int rows, int cols);
 int16_t** alloc_short_matrix(int rows, int cols);
 uint8_t** alloc_byte_matrix(int rows, int cols);
@@ -61,6 +63,10 @@ void free_vector_8(double* vector);
 // thread may ask; SIZE_MAX when no limit is known.
 std::size_t memory_headroom();
 bool memory_can_back(std::size_t bytes);
+
+// The same for pages that take memory but no address space, such as those of
+// a file in memory (tmpfs): the machine's and the cgroups' limits alone.
+std::size_t page_headroom();
 
 // The cores this process may run on: its CPU affinity, lowered to the
 // cgroup's CPU quota (rounded up) where one is set. At least 1.

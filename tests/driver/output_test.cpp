@@ -72,28 +72,12 @@ enum class Layout {
     kHardLinkToInput,
     kDanglingSymlink
 };
-
-const char* layout_name(Layout layout) {
-    switch (layout) {
-        case Layout::kNewOutput:
-            return "NewOutput";
-        case Layout::kExistingOutput:
-            return "ExistingOutput";
-        case Layout::kOutputIsInput:
-            return "OutputIsInput";
-        case Layout::kSymlinkToInput:
-            return "SymlinkToInput";
-        case Layout::kHardLinkToInput:
-            return "HardLinkToInput";
-        case Layout::kDanglingSymlink:
-            return "DanglingSymlink";
-    }
-    return "?";
-}
-
 constexpr Layout kLayouts[] = {Layout::kNewOutput,       Layout::kExistingOutput,
                                Layout::kOutputIsInput,   Layout::kSymlinkToInput,
                                Layout::kHardLinkToInput, Layout::kDanglingSymlink};
+const char* const kLayoutNames[] = {"NewOutput",      "ExistingOutput",  "OutputIsInput",
+                                    "SymlinkToInput", "HardLinkToInput", "DanglingSymlink"};
+std::string layout_name(Layout layout) { return kLayoutNames[static_cast<int>(layout)]; }
 
 // Fills dir (a folder of the sandbox named "d") and returns the output name
 // to give, relative to the sandbox.

@@ -137,6 +137,11 @@ class Sandbox {
         if (const char* inherited = std::getenv("ASAN_OPTIONS")) asan_options += inherited;
         asan_options +=
             ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(kMemoryLimitMb);
+        // Inside a memory cgroup the sanitizer's quarantine of freed blocks
+        // would count against the limit the program is weighed by.
+        std::string asan_in_cgroup = "ASAN_OPTIONS=";
+        if (const char* inherited = std::getenv("ASAN_OPTIONS")) asan_in_cgroup += inherited;
+        asan_in_cgroup += ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0";
         int pipe_fds[2] = {-1, -1};
         if (options.input && pipe(pipe_fds) != 0) ADD_FAILURE() << "pipe failed";
         int out_pipe[2] = {-1, -1};
@@ -191,6 +196,9 @@ class Sandbox {
                 const int procs = open(options.cgroup_procs.c_str(), O_WRONLY);
                 if (procs < 0 || write(procs, pid_line.data(), pid_line.size()) < 0) _exit(127);
                 close(procs);
+#ifdef RUNLABEL_TEST_UNDER_ASAN
+                putenv(asan_in_cgroup.data());
+#endif
             }
             if (options.user && (setgroups(0, nullptr) != 0 || setgid(*options.user) != 0 ||
                                  setuid(*options.user) != 0))

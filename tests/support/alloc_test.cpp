@@ -6,20 +6,9 @@
 #include <climits>
 
 #include "support/support.h"
+#include "tests/support/sanitized.h"
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Caps the child's address space so that a large request is refused by the heap.
 void limit_address_space() {

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,31 +161,6 @@ TEST_F(OutputFileTest, LinksStayLinksAndTheirTargetIsReplaced) {
     EXPECT_EQ(entries(dir_ / "sub"), (std::vector<std::string>{"chain", "new"}));
 }
 
-TEST_F(OutputFileTest, FailedWriteThroughALinkLeavesItsTargetWhole) {
-    put("target", "old");
-    fs::create_symlink("target", path("link"));
-    {
-        auto out = OutputFile::open(path("link").c_str());
-        ASSERT_NE(out, nullptr);
-        ASSERT_TRUE(write(*out, "partial"));
-        out->fail();
-        EXPECT_FALSE(out->commit());
-    }
-    EXPECT_EQ(contents(path("target")), "old");
-    EXPECT_EQ(entries(), (std::vector<std::string>{"link", "target"}));
-}
-
-TEST_F(OutputFileTest, HardLinkedNameIsReplacedAndTheOtherNameKeepsTheOldFile) {
-    put("input", "old");
-    fs::create_hard_link(path("input"), path("output"));
-    auto out = OutputFile::open(path("output").c_str());
-    ASSERT_NE(out, nullptr);
-    ASSERT_TRUE(write(*out, "new"));
-    ASSERT_TRUE(out->commit());
-    EXPECT_EQ(contents(path("output")), "new");
-    EXPECT_EQ(contents(path("input")), "old");
-}
-
 TEST_F(OutputFileTest, FifoIsWrittenStraightThrough) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     std::string received;
@@ -266,24 +240,6 @@ TEST_F(OutputFileTest, OutputsFromSeveralThreadsAreEachTheirOwn) {
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(contents(path("out" + std::to_string(t))),
                   std::string(1000 + t, static_cast<char>('a' + t)));
-}
-
-TEST_F(OutputFileTest, WriteBeyondTheFileSizeLimitFailsAndKeepsTheOldFile) {
-    put("out", "old");
-    const std::string name = path("out");
-    EXPECT_EXIT(
-        {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{};
-            limit.rlim_cur = limit.rlim_max = 4096;
-            setrlimit(RLIMIT_FSIZE, &limit);
-            auto out = OutputFile::open(name.c_str());
-            const bool written = out != nullptr && write(*out, std::string(100000, 'x'));
-            std::_Exit(out != nullptr && !out->commit() && !written ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
-    EXPECT_EQ(contents(name), "old");
-    EXPECT_EQ(entries(), std::vector<std::string>{"out"});
 }
 
 TEST_F(OutputFileTest, ExitWhileOpenRemovesTheTemporary) {

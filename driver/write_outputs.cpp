@@ -1,0 +1,215 @@
+// The outputs, painted from the runs and written a band of rows at a time.
+// Every file is a temporary until all of them are complete; then they are
+// put in place together, so a failure in any leaves all as they were.
+#include "driver/write_outputs.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/color_view.h"
+#include "driver/region_table.h"
+#include "support/output_file.h"
+#include "support/support.h"
+
+namespace {
+
+constexpr std::size_t kBandBytes = std::size_t(4) << 20;
+
+SampleType sample_of_bits(int bits) {
+    switch (bits) {
+        case 8:
+            return SampleType::kU8;
+        case 16:
+            return SampleType::kU16;
+        case 32:
+            return SampleType::kU32;
+        default:
+            return SampleType::kU64;
+    }
+}
+
+runlabel::LabelType label_type_of_bits(int bits) {
+    switch (bits) {
+        case 8:
+            return runlabel::LabelType::u8;
+        case 16:
+            return runlabel::LabelType::u16;
+        case 32:
+            return runlabel::LabelType::u32;
+        default:
+            return runlabel::LabelType::u64;
+    }
+}
+
+int narrowest_bits(uint64_t last) {
+    if (last <= UINT8_MAX) return 8;
+    if (last <= UINT16_MAX) return 16;
+    if (last <= UINT32_MAX) return 32;
+    return 64;
+}
+
+// One file to write: where it goes, and how its rows are made.
+struct Output {
+    std::string name;  // "-": standard output
+    OutputFormat format;
+    RasterSpec spec;
+    enum class Kind { kLabels, kColor } kind;
+    runlabel::LabelType labels = runlabel::LabelType::u8;
+    std::unique_ptr<OutputFile> file;
+    std::unique_ptr<RasterWriter> writer;
+};
+
+// Opens the output and its writer; ends the run when the name cannot be
+// opened.
+void open_output(Output& out) {
+    if (out.name != "-") {
+        out.file = OutputFile::open(out.name.c_str());
+        if (!out.file) throw FatalFailure{"Output file open failed"};
+        out.writer = create_writer(out.format, *out.file, out.spec);
+    } else {
+        out.writer = create_stream_writer(out.format, stdout, false, out.spec);
+    }
+}
+
+Output label_output(const Options& options, const runlabel::Labeling& labeling,
+                    const RasterInfo& input) {
+    Output out;
+    out.name = options.output;
+    out.kind = Output::Kind::kLabels;
+    // The classic form writes a greymap whatever the name, as it always has.
+    out.format =
+        out.name == "-" || options.plain ? OutputFormat::kPgm : format_for_name(out.name.c_str());
+    out.spec.width = labeling.width();
+    out.spec.height = labeling.height();
+    out.spec.comment = out.name;
+    const uint64_t last = labeling.last_label();
+    if (out.format == OutputFormat::kPgm || out.format == OutputFormat::kPpm) {
+        // The greymap holds each label's low 8 bits, by design, and keeps a
+        // greymap input's maxval.
+        if (out.format == OutputFormat::kPpm) {
+            throw ImageError(ImageError::Kind::kUnsupported,
+                             "A pixmap is not a label image; name the output .pgm, .png, .tif, "
+                             ".npy or .pam.");
+        }
+        out.spec.sample = SampleType::kU8;
+        out.spec.maxval = std::string(input.format) == "PGM"
+                              ? static_cast<int32_t>(std::min<int64_t>(input.maxval, 65535))
+                              : 255;
+        out.labels = runlabel::LabelType::u8;
+        return out;
+    }
+    const int bits = options.depth != 0 ? options.depth : narrowest_bits(last);
+    if (bits < 64 && last > (uint64_t{1} << bits) - 1) {
+        throw ImageError(ImageError::Kind::kUnsupported,
+                         "Labels up to " + std::to_string(last) + " do not fit " +
+                             std::to_string(bits) + " bits; give --depth " +
+                             std::to_string(narrowest_bits(last)) + " or more.");
+    }
+    out.spec.sample = sample_of_bits(bits);
+    out.spec.maxval = static_cast<int32_t>(
+        std::max<uint64_t>(1, std::min<uint64_t>(last, bits == 8 ? 255 : 65535)));
+    out.labels = label_type_of_bits(bits);
+    return out;
+}
+
+Output color_output(const Options& options, const runlabel::Labeling& labeling) {
+    Output out;
+    out.name = options.color;
+    out.kind = Output::Kind::kColor;
+    const OutputFormat named = format_for_name(out.name.c_str());
+    out.format =
+        named == OutputFormat::kPng || named == OutputFormat::kTiff ? named : OutputFormat::kPpm;
+    out.spec.width = labeling.width();
+    out.spec.height = labeling.height();
+    out.spec.sample = SampleType::kU8;
+    out.spec.channels = 3;
+    out.spec.maxval = 255;
+    out.spec.comment = out.name;
+    return out;
+}
+
+// Paints rows [row, row + rows) into the output's band buffer and writes them.
+void write_band(Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
+                std::vector<uint8_t>& band, std::vector<uint32_t>& colors) {
+    const int64_t width = labeling.width();
+    if (out.kind == Output::Kind::kLabels) {
+        labeling.paint_rows({band.data(), out.labels, width, rows, 0, 0}, row);
+    } else {
+        colors.resize(static_cast<std::size_t>(width * rows));
+        labeling.paint_rows(runlabel::label_view(colors.data(), width, rows), row);
+        color_row(colors.data(), colors.size(), band.data());
+    }
+    out.writer->write_rows(band.data(), rows);
+}
+
+}  // namespace
+
+void write_outputs(const Options& options, const runlabel::Labeling& labeling,
+                   const RasterInfo& input, void (*rows_written)(int64_t rows, int64_t of)) {
+    std::vector<Output> outputs;
+    outputs.push_back(label_output(options, labeling, input));
+    if (!options.color.empty()) outputs.push_back(color_output(options, labeling));
+    // Every writer checks its spec before anything is written; opening them
+    // all first also makes sure no file is begun unless all can be.
+    for (Output& out : outputs) open_output(out);
+    // A file in memory takes memory: one that would not fit is refused now,
+    // with the memory message, rather than the process killed as it grows.
+    uint64_t in_memory = 0;
+    for (const Output& out : outputs) {
+        if (out.file && out.file->in_memory()) {
+            in_memory += row_bytes(out.spec.sample, out.spec.channels, out.spec.width) *
+                         static_cast<uint64_t>(out.spec.height);
+        }
+    }
+    if (in_memory > 0 && in_memory > page_headroom()) {
+        throw FatalFailure{"Memory allocation failure"};
+    }
+    std::vector<runlabel::Region> regions;
+    if (!options.stats.empty()) regions = labeling.regions();
+
+    const int64_t width = labeling.width();
+    const int64_t height = labeling.height();
+    std::size_t widest = 1;
+    for (const Output& out : outputs) {
+        widest = std::max(widest, row_bytes(out.spec.sample, out.spec.channels, width));
+    }
+    const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / widest));
+    std::vector<uint8_t> band(
+        static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1))) * widest);
+    std::vector<uint32_t> colors;
+    try {
+        for (int64_t row = 0; row < height; row += band_rows) {
+            const int64_t rows = std::min(band_rows, height - row);
+            for (Output& out : outputs) write_band(out, labeling, row, rows, band, colors);
+            if (rows_written != nullptr) rows_written(row + rows, height);
+        }
+        for (Output& out : outputs) out.writer->finish();
+    } catch (const ImageError& e) {
+        if (e.kind() != ImageError::Kind::kOutput) throw;
+        throw FatalFailure{"Output file write failed"};
+    }
+    std::unique_ptr<OutputFile> table;
+    if (!options.stats.empty()) {
+        std::FILE* stream = stdout;
+        if (options.stats != "-") {
+            table = OutputFile::open(options.stats.c_str());
+            if (!table) throw FatalFailure{"Output file open failed"};
+            stream = table->stream();
+        }
+        if (!write_region_table(stream, regions, wants_json(options.stats))) {
+            if (table) table->fail();
+            throw FatalFailure{"Output file write failed"};
+        }
+    }
+    // All complete: put them in place.
+    for (Output& out : outputs) {
+        out.writer.reset();
+        if (out.file && !out.file->commit()) throw FatalFailure{"Output file write failed"};
+        if (!out.file && std::fflush(stdout) != 0) throw FatalFailure{"Output file write failed"};
+    }
+    if (table && !table->commit()) throw FatalFailure{"Output file write failed"};
+}
