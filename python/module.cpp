@@ -126,7 +126,9 @@ py::array readable_array(const py::object& object, const std::string& what) {
     }
     if (array.size() > 0 && (!strides_expressible(array) ||
                              !has_flag(array, py::detail::npy_api::NPY_ARRAY_ALIGNED_))) {
-        array = py::module_::import("numpy").attr("ascontiguousarray")(array);
+        // A copy of its own is packed and aligned (ascontiguousarray keeps a
+        // misaligned array that is contiguous).
+        array = array.attr("copy")();
     }
     return array;
 }
