@@ -23,3 +23,4 @@ install(FILES ${PROJECT_BINARY_DIR}/runlabelConfig.cmake
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/runlabel.pc.in ${PROJECT_BINARY_DIR}/runlabel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/runlabel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/runlabel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

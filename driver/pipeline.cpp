@@ -10,6 +10,7 @@
 #include "driver/help.h"
 #include "driver/label_input.h"
 #include "driver/options.h"
+#include "driver/progress.h"
 #include "driver/report.h"
 #include "driver/write_outputs.h"
 #include "support/support.h"
@@ -22,7 +23,10 @@ class Report {
     explicit Report(std::FILE* stream) : stream_(stream) {}
     template <typename... Args>
     void line(const char* format, Args... args) {
-        if (stream_ != nullptr) std::fprintf(stream_, format, args...);
+        if (stream_ == nullptr) return;
+        progress_end();  // a line of the report never lands inside it
+        std::fprintf(stream_, format, args...);
+        std::fflush(stream_);
     }
     bool complete() { return report_complete(stream_ != nullptr ? stream_ : stdout); }
 
@@ -37,17 +41,21 @@ int run(const Options& options) {
     Report report(options.quiet ? nullptr : stream);
 
     const std::time_t t0 = std::time(nullptr);
+    progress_start(!options.quiet);
     LabelledInput input;
     std::time_t t1 = 0;
     try {
-        input = label_input(options, nullptr, &t1);
+        input = label_input(options, progress_rows_read, &t1);
     } catch (const ImageError& e) {
+        progress_end();
         if (e.kind() == ImageError::Kind::kNotFound) fatal_error("Input file not found");
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     } catch (const std::bad_alloc&) {
+        progress_end();
         fatal_error("Memory allocation failure");
     } catch (const runlabel::error& e) {
+        progress_end();
         fatal_error(e.what());
     }
     const unsigned long long runs = input.labeling.run_count();
@@ -56,15 +64,20 @@ int run(const Options& options) {
 
     report.line("Total %llu regions\n", static_cast<unsigned long long>(input.labeling.count()));
     try {
-        write_outputs(options, input.labeling, input.info, nullptr);
+        write_outputs(options, input.labeling, input.info, progress_rows_written);
+        progress_end();
     } catch (const FatalFailure& failure) {
+        progress_end();
         fatal_error(failure.message);
     } catch (const ImageError& e) {
+        progress_end();
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     } catch (const std::bad_alloc&) {
+        progress_end();
         fatal_error("Memory allocation failure");
     } catch (const runlabel::error& e) {
+        progress_end();
         fatal_error(e.what());
     }
     input.labeling = runlabel::Labeling();

@@ -110,8 +110,7 @@ Output label_output(const Options& options, const runlabel::Labeling& labeling,
                              std::to_string(narrowest_bits(last)) + " or more.");
     }
     out.spec.sample = sample_of_bits(bits);
-    out.spec.maxval = static_cast<int32_t>(
-        std::max<uint64_t>(1, std::min<uint64_t>(last, bits == 8 ? 255 : 65535)));
+    out.spec.maxval = out.format == OutputFormat::kPam ? pam_maxval(last, bits) : 255;
     out.labels = label_type_of_bits(bits);
     return out;
 }

@@ -2,6 +2,7 @@
 // sample, the one-comment header) and PAM (one or two bytes per sample by
 // MAXVAL, most significant first). Rows go out as they come, in one block
 // each call when no conversion is needed.
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
@@ -166,4 +167,9 @@ std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterSpec& 
         "\nDEPTH " + std::to_string(spec.channels) + "\nMAXVAL " + std::to_string(spec.maxval) +
         "\nTUPLTYPE " + (spec.channels == 3 ? "RGB" : "GRAYSCALE") + "\nENDHDR\n";
     return std::make_unique<PamWriter>(out, spec, header);
+}
+
+int32_t pam_maxval(uint64_t largest, int bits) {
+    if (bits <= 8) return static_cast<int32_t>(std::clamp<uint64_t>(largest, 1, 255));
+    return largest < 256 ? 65535 : static_cast<int32_t>(std::min<uint64_t>(largest, 65535));
 }

@@ -96,6 +96,11 @@ enum class OutputFormat { kPgm, kPpm, kPam, kPng, kTiff, kNpy };
 // a pixmap; any other name, "-" included, is a greymap.
 OutputFormat format_for_name(const char* name);
 
+// MAXVAL for a PAM of labels of `bits` (8 or 16) up to `largest`: the largest
+// label, so that viewers scale to it, but one that keeps samples of the bits
+// asked for (a maxval below 256 would make 16-bit labels one byte wide).
+int32_t pam_maxval(uint64_t largest, int bits);
+
 struct RasterSpec {
     int64_t width = 0;
     int64_t height = 0;

@@ -67,12 +67,11 @@ std::size_t mapping_for(std::size_t bytes) {
     return (bytes + kHeader + unit - 1) & ~(unit - 1);
 }
 
+// The whole mapping, not just its aligned interior: advice on part of a
+// mapping splits it in two, and a mapping in two parts can no longer be grown
+// by mremap. The kernel backs with huge pages what lies on their boundaries.
 void advise_huge(void* mapping, std::size_t length) {
-    if (length < kHugeBlock) return;
-    // The whole mapping, though only its aligned huge pages can be backed by
-    // them: advising part of it would split it in two areas, which mremap
-    // refuses to grow (EFAULT).
-    madvise(mapping, length, MADV_HUGEPAGE);
+    if (length >= kHugeBlock) madvise(mapping, length, MADV_HUGEPAGE);
 }
 
 void unmap_block(void* block) { munmap(static_cast<char*>(block) - kHeader, mapped_of(block)); }
@@ -149,15 +148,7 @@ void* grow_mapping(void* block, std::size_t bytes) {
     if (length <= mapped_of(block)) return block;
     void* moved =
         mremap(static_cast<char*>(block) - kHeader, mapped_of(block), length, MREMAP_MAYMOVE);
-    if (moved == MAP_FAILED) {
-        // A mapping the kernel will not move (split by someone's advice, say)
-        // is copied instead.
-        void* fresh = map_block(bytes);
-        if (fresh == nullptr) return nullptr;
-        std::memcpy(fresh, block, mapped_of(block) - kHeader);
-        unmap_block(block);
-        return fresh;
-    }
+    if (moved == MAP_FAILED) return nullptr;
     advise_huge(moved, length);
     *static_cast<std::size_t*>(moved) = length;
     return static_cast<char*>(moved) + kHeader;

@@ -1,0 +1,156 @@
+// Image files through the public API: the command line's readers and writers,
+// with their failures as runlabel::error.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/views.h"
+#include "imagefiles/raster.h"
+#include "support/output_file.h"
+
+namespace runlabel {
+namespace {
+
+constexpr std::size_t kBandBytes = std::size_t(4) << 20;
+
+PixelType pixel_type_of(SampleType sample) {
+    switch (sample) {
+        case SampleType::kBit:
+            return PixelType::boolean;
+        case SampleType::kU8:
+            return PixelType::u8;
+        case SampleType::kU16:
+            return PixelType::u16;
+        case SampleType::kU32:
+            return PixelType::u32;
+        case SampleType::kU64:
+            return PixelType::u64;
+    }
+    return PixelType::u8;
+}
+
+SampleType sample_of(LabelType type) {
+    switch (detail::label_size(type)) {
+        case 1:
+            return SampleType::kU8;
+        case 2:
+            return SampleType::kU16;
+        case 4:
+            return SampleType::kU32;
+        default:
+            return SampleType::kU64;
+    }
+}
+
+// The largest label in a checked view, as its bits read unsigned.
+uint64_t largest_in(const LabelView& view) {
+    const std::size_t size = detail::label_size(view.type);
+    uint64_t largest = 0;
+    for (std::int64_t r = 0; r < view.height; ++r) {
+        const auto* row = static_cast<const std::byte*>(view.data) + r * view.row_stride;
+        for (std::int64_t c = 0; c < view.width; ++c) {
+            uint64_t value = 0;
+            std::memcpy(&value, row + c * view.column_stride, size);  // little-endian machine
+            if (value > largest) largest = value;
+        }
+    }
+    return largest;
+}
+
+}  // namespace
+
+Image read_image(const std::string& path) {
+    try {
+        const std::unique_ptr<RasterReader> reader = open_raster(path.c_str());
+        const RasterInfo& info = reader->info();
+        Image image;
+        image.width = info.width;
+        image.height = info.height;
+        image.channels = info.channels;
+        image.type = pixel_type_of(info.sample);
+        const std::size_t sample = info.sample == SampleType::kBit ? 1 : sample_bytes(info.sample);
+        const auto pixels =
+            static_cast<std::size_t>(info.width) * static_cast<std::size_t>(info.height);
+        image.data.resize(pixels * static_cast<std::size_t>(info.channels) * sample);
+        if (info.sample != SampleType::kBit) {
+            const int64_t rows = reader->read_rows(image.data.data(), info.height);
+            if (rows != info.height) throw error("Input file is truncated.");
+            return image;
+        }
+        // Bitmaps come packed; spread them to a byte a pixel.
+        const std::size_t packed = reader->row_bytes();
+        const int64_t band_rows = std::max<int64_t>(
+            1, static_cast<int64_t>(kBandBytes / std::max<std::size_t>(packed, 1)));
+        std::vector<uint8_t> band(static_cast<std::size_t>(std::min<int64_t>(
+                                      band_rows, std::max<int64_t>(info.height, 1))) *
+                                  packed);
+        for (int64_t row = 0; row < info.height;) {
+            const int64_t rows = reader->read_rows(
+                band.data(), static_cast<int64_t>(band.size() / std::max<std::size_t>(packed, 1)));
+            if (rows == 0) throw error("Input file is truncated.");
+            for (int64_t r = 0; r < rows; ++r) {
+                unsigned char* out =
+                    image.data.data() + static_cast<std::size_t>(row + r) * info.width;
+                const uint8_t* bits = band.data() + static_cast<std::size_t>(r) * packed;
+                for (int64_t c = 0; c < info.width; ++c)
+                    out[c] = (bits[c >> 3] >> (7 - (c & 7))) & 1;
+            }
+            row += rows;
+        }
+        return image;
+    } catch (const ImageError& e) {
+        throw error(e.what());
+    }
+}
+
+void write_labels(const std::string& path, const LabelView& labels) {
+    const LabelView view = detail::checked(labels);
+    const OutputFormat format = path == "-" ? OutputFormat::kPgm : format_for_name(path.c_str());
+    const std::size_t size = detail::label_size(view.type);
+    if ((format == OutputFormat::kPgm || format == OutputFormat::kPpm) && size != 1) {
+        throw error("A greymap holds 8-bit labels; write these to .png, .tif, .npy or .pam.");
+    }
+    RasterSpec spec;
+    spec.width = view.width;
+    spec.height = view.height;
+    spec.sample = sample_of(view.type);
+    spec.comment = path;
+    spec.maxval = 255;
+    if (format == OutputFormat::kPam)
+        spec.maxval = pam_maxval(largest_in(view), 8 * static_cast<int>(size));
+    try {
+        std::unique_ptr<OutputFile> file;
+        std::unique_ptr<RasterWriter> writer;
+        if (path == "-") {
+            writer = create_stream_writer(format, stdout, false, spec);
+        } else {
+            file = OutputFile::open(path.c_str());
+            if (!file) throw error("Output file open failed");
+            writer = create_writer(format, *file, spec);
+        }
+        // Rows go out one at a time, gathered when their labels are not packed.
+        const bool packed = view.column_stride == static_cast<std::ptrdiff_t>(size);
+        std::vector<unsigned char> row(packed ? 0 : static_cast<std::size_t>(view.width) * size);
+        for (std::int64_t r = 0; r < view.height; ++r) {
+            const auto* from = static_cast<const std::byte*>(view.data) + r * view.row_stride;
+            if (!packed) {
+                for (std::int64_t c = 0; c < view.width; ++c) {
+                    std::memcpy(row.data() + c * size, from + c * view.column_stride, size);
+                }
+                from = reinterpret_cast<const std::byte*>(row.data());
+            }
+            writer->write_rows(reinterpret_cast<const uint8_t*>(from), 1);
+        }
+        writer->finish();
+        writer.reset();
+        if (file && !file->commit()) throw error("Output file write failed");
+        if (!file && std::fflush(stdout) != 0) throw error("Output file write failed");
+    } catch (const ImageError& e) {
+        throw error(e.what());
+    }
+}
+
+}  // namespace runlabel

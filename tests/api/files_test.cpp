@@ -1,0 +1,111 @@
+// Image files through the public API: label images written in each format
+// read back exactly, bitmaps read as a byte a pixel, and failures as errors.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "runlabel/runlabel.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Scratch {
+  public:
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "runlabel-api-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+        dir_ = pattern;
+    }
+    ~Scratch() { fs::remove_all(dir_); }
+    std::string operator/(const std::string& name) const { return (dir_ / name).string(); }
+    fs::path dir() const { return dir_; }
+
+  private:
+    fs::path dir_;
+};
+
+template <typename Label>
+std::vector<Label> labels_upto(Label largest, int count) {
+    std::vector<Label> labels(count);
+    for (int i = 0; i < count; ++i)
+        labels[i] = static_cast<Label>((uint64_t(i) * 7919) % (uint64_t(largest) + 1));
+    labels.back() = largest;
+    return labels;
+}
+
+template <typename Label>
+void expect_round_trip(const std::string& path, Label largest, runlabel::PixelType type) {
+    const int width = 37, height = 11;
+    const std::vector<Label> labels = labels_upto(largest, width * height);
+    runlabel::write_labels(path,
+                           runlabel::label_view(const_cast<Label*>(labels.data()), width, height));
+    const runlabel::Image image = runlabel::read_image(path);
+    ASSERT_EQ(image.width, width) << path;
+    ASSERT_EQ(image.height, height);
+    ASSERT_EQ(image.channels, 1);
+    ASSERT_EQ(image.type, type);
+    ASSERT_EQ(image.data.size(), labels.size() * sizeof(Label));
+    EXPECT_EQ(std::memcmp(image.data.data(), labels.data(), image.data.size()), 0) << path;
+}
+
+TEST(Files, LabelImagesReadBackExactly) {
+    Scratch scratch;
+    expect_round_trip<uint8_t>(scratch / "a.pgm", 255, runlabel::PixelType::u8);
+    expect_round_trip<uint8_t>(scratch / "a.png", 200, runlabel::PixelType::u8);
+    expect_round_trip<uint16_t>(scratch / "b.png", 65535, runlabel::PixelType::u16);
+    expect_round_trip<uint16_t>(scratch / "c.pam", 70, runlabel::PixelType::u16);
+    expect_round_trip<uint32_t>(scratch / "d.tif", 70000, runlabel::PixelType::u32);
+    expect_round_trip<uint64_t>(scratch / "e.tiff", uint64_t(1) << 40, runlabel::PixelType::u64);
+}
+
+TEST(Files, BitmapsComeAsAByteAPixel) {
+    Scratch scratch;
+    const std::string path = scratch / "mask.pbm";
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::fputs("P4\n10 2\n", out);
+        const unsigned char bits[] = {0xA0, 0x40, 0x01, 0xC0};  // rows padded to 2 bytes
+        std::fwrite(bits, 1, sizeof bits, out);
+        std::fclose(out);
+    }
+    const runlabel::Image image = runlabel::read_image(path);
+    EXPECT_EQ(image.type, runlabel::PixelType::boolean);
+    const std::vector<unsigned char> expected = {1, 0, 1, 0, 0, 0, 0, 0, 0, 1,
+                                                 0, 0, 0, 0, 0, 0, 0, 1, 1, 1};
+    EXPECT_EQ(image.data, expected);
+}
+
+TEST(Files, FailuresAreErrorsAndLeaveNothing) {
+    Scratch scratch;
+    auto message = [](auto&& call) -> std::string {
+        try {
+            call();
+        } catch (const runlabel::error& e) {
+            return e.what();
+        }
+        return "(no error)";
+    };
+    EXPECT_EQ(message([&] { runlabel::read_image(scratch / "absent.png"); }),
+              "Input file not found");
+    std::vector<uint16_t> wide(12, 300);
+    EXPECT_EQ(message([&] {
+                  runlabel::write_labels(scratch / "w.pgm",
+                                         runlabel::label_view(wide.data(), 4, 3));
+              }),
+              "A greymap holds 8-bit labels; write these to .png, .tif, .npy or .pam.");
+    EXPECT_EQ(message([&] {
+                  runlabel::write_labels(scratch / "no/such/dir/x.tif",
+                                         runlabel::label_view(wide.data(), 4, 3));
+              }),
+              "Output file open failed");
+    EXPECT_TRUE(fs::is_empty(scratch.dir()));
+}
+
+}  // namespace
