@@ -323,7 +323,6 @@ py::dict regions(const py::object& image, int connectivity, std::int64_t min_are
     return table;
 }
 
-#ifdef RUNLABEL_PYTHON_FILES
 py::dtype dtype_of(PixelType type) {
     switch (type) {
         case PixelType::boolean:
@@ -375,7 +374,6 @@ void write_file(const py::object& path, const py::object& labels) {
     py::gil_scoped_release unlocked;
     runlabel::write_labels(name, view);
 }
-#endif
 
 }  // namespace
 
@@ -452,7 +450,6 @@ The figures come from the runs, without painting a label image.
 
 >>> runlabel.regions(np.array([[1, 1, 0], [0, 0, 1]]))['area']
 array([2, 1]))");
-#ifdef RUNLABEL_PYTHON_FILES
     m.def("read", &read_file, py::arg("path"),
           R"(Read an image file: PBM, PGM, PPM, PAM, PNG or TIFF, known by its content.
 
@@ -482,5 +479,4 @@ The file is complete or not written at all: an existing one is left as it
 was when writing fails. Raises ValueError (runlabel.Error) for a label type
 the format cannot hold or a file that cannot be written, TypeError for labels
 that are not integers.)");
-#endif
 }
