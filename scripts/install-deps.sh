@@ -13,7 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     # the Python module and its tests
     python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-skimage
-    python3-pil python3-tifffile python3-pandas
+    python3-pil python3-tifffile python3-pandas python3-dask
     # independent writers and readers the format tests compare against
     imagemagick libtiff-tools
     # benchmarks and their peers

@@ -4,6 +4,7 @@
 #include "labeling/buffer.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdint>
 
@@ -53,5 +54,25 @@ TEST(Buffer, MovesHandOverTheirBlock) {
     c.push_back(7);
     EXPECT_EQ(c[0], 7u);
 }
+
+// A first mapping of a few pages moves the buffers' mappings, which follow
+// it, to other offsets within a huge page, where advice on part of a mapping
+// would have split it.
+class BufferAlignment : public testing::TestWithParam<int> {};
+
+TEST_P(BufferAlignment, GrowsPastHugePagesFromAnyOffset) {
+    const std::size_t spacer_bytes = std::size_t(GetParam()) * 4096;
+    void* spacer =
+        mmap(nullptr, spacer_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(spacer, MAP_FAILED);
+    {
+        Buffer<uint32_t> a;
+        Buffer<uint64_t> b;
+        fill_and_check(a, b);
+    }
+    munmap(spacer, spacer_bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spacers, BufferAlignment, testing::Values(1, 3, 17, 129, 511));
 
 }  // namespace

@@ -1,0 +1,338 @@
+"""runlabel.label against scipy.ndimage.label, label for label, over shapes,
+densities, pixel types and memory layouts; its label types, out arrays,
+offsets and complaints; threads."""
+import threading
+import time
+
+import numpy as np
+import pytest
+import scipy.ndimage as ndi
+
+import runlabel
+from patterns import (LABEL_TYPES, PIXEL_TYPES, STRUCTURES, isolated, noise,
+                      shapes_of_note)
+
+SHAPES = [(0, 0), (0, 5), (5, 0), (1, 1), (1, 37), (37, 1), (2, 2), (13, 17),
+          (64, 64), (100, 3), (3, 100), (129, 65)]
+DENSITIES = [0.0, 0.1, 0.5, 0.9, 1.0]
+
+
+def expected(image, connectivity):
+    labels, count = ndi.label(image, STRUCTURES[connectivity])
+    return labels, count
+
+
+def check_against_scipy(image, connectivity, **kwargs):
+    labels, count = runlabel.label(image, connectivity, **kwargs)
+    want, want_count = expected(image, connectivity)
+    assert count == want_count
+    assert labels.shape == image.shape
+    np.testing.assert_array_equal(labels, want)
+    return labels, count
+
+
+@pytest.mark.parametrize("connectivity", [4, 8])
+@pytest.mark.parametrize("density", DENSITIES)
+@pytest.mark.parametrize("shape", SHAPES, ids=str)
+def test_noise_matches_scipy(shape, density, connectivity):
+    check_against_scipy(noise(shape, density, seed=1), connectivity)
+
+
+@pytest.mark.parametrize("connectivity", [4, 8])
+@pytest.mark.parametrize("name,image", shapes_of_note(), ids=lambda v: v if isinstance(v, str) else "")
+def test_shapes_of_note_match_scipy(name, image, connectivity):
+    check_against_scipy(image, connectivity)
+
+
+LAYOUTS = {
+    "c": lambda a: a,
+    "fortran": np.asfortranarray,
+    "transposed": lambda a: a.T,
+    "every-other": lambda a: a[::2, ::3],
+    "flipped-rows": lambda a: a[::-1],
+    "flipped-both": lambda a: a[::-1, ::-2],
+    "fortran-flipped": lambda a: np.asfortranarray(a)[:, ::-1],
+    "inner-slice": lambda a: a[3:-4, 5:-2],
+    "broadcast-rows": lambda a: np.broadcast_to(a[:1], a.shape),
+    "broadcast-columns": lambda a: np.broadcast_to(a[:, :1], a.shape),
+}
+
+
+@pytest.mark.parametrize("connectivity", [4, 8])
+@pytest.mark.parametrize("layout", LAYOUTS)
+@pytest.mark.parametrize("dtype", PIXEL_TYPES, ids=lambda t: np.dtype(t).name)
+def test_pixel_types_and_layouts_match_scipy(dtype, layout, connectivity):
+    image = LAYOUTS[layout](noise((41, 53), 0.45, dtype, seed=2))
+    check_against_scipy(image, connectivity)
+
+
+@pytest.mark.parametrize("dtype", [np.uint16, np.int32, np.uint64])
+def test_misaligned_image_is_labelled(dtype):
+    image = noise((19, 23), 0.5, dtype, seed=3)
+    raw = bytearray(image.nbytes + 1)
+    misaligned = np.frombuffer(raw, dtype=dtype, offset=1, count=image.size).reshape(image.shape)
+    assert not misaligned.flags.aligned
+    misaligned[...] = image
+    check_against_scipy(misaligned, 8)
+
+
+def test_input_is_not_copied():
+    image = noise((40, 40), 0.5, np.uint8, seed=4)
+    base = image.copy()
+    labels, _ = runlabel.label(image[::-1, ::2])
+    assert not np.shares_memory(labels, image)
+    np.testing.assert_array_equal(image, base)
+
+
+def test_sequences_are_converted():
+    labels, count = runlabel.label([[1, 0, 1], [0, 0, 1]])
+    assert count == 2
+    np.testing.assert_array_equal(labels, [[1, 0, 2], [0, 0, 2]])
+
+
+@pytest.mark.parametrize("spelling,connectivity", [(1, 4), (4, 4), (2, 8), (8, 8)])
+def test_connectivity_spellings(spelling, connectivity):
+    image = noise((30, 30), 0.5, seed=5)
+    labels, _ = runlabel.label(image, connectivity=spelling)
+    np.testing.assert_array_equal(labels, expected(image, connectivity)[0])
+
+
+# The default label type: the narrowest unsigned type for offset + count - 1.
+@pytest.mark.parametrize("count,offset,dtype", [
+    (0, 1, np.uint8),
+    (255, 1, np.uint8),
+    (256, 1, np.uint16),
+    (56, 200, np.uint8),
+    (57, 200, np.uint16),
+    (65535, 1, np.uint16),
+    (65536, 1, np.uint32),
+    (1, 2**32 - 1, np.uint32),
+    (1, 2**32, np.uint64),
+    (1, 2**64 - 1, np.uint64),
+])
+def test_default_dtype_is_the_narrowest(count, offset, dtype):
+    image = isolated(count)
+    labels, got = runlabel.label(image, offset=offset)
+    assert got == count
+    assert labels.dtype == dtype
+    if count:
+        assert int(labels[0, 0]) == offset
+        assert int(labels[0, -1]) == offset + count - 1
+
+
+@pytest.mark.parametrize("dtype", LABEL_TYPES, ids=lambda t: np.dtype(t).name)
+def test_dtype_sets_the_label_type(dtype):
+    image = noise((20, 20), 0.3, seed=6)
+    labels, count = check_against_scipy(image, 4, dtype=dtype)
+    assert 1 < count < 128
+    assert labels.dtype == dtype
+
+
+@pytest.mark.parametrize("offset", [1, 2, 17, 1000])
+def test_offset_shifts_every_label(offset):
+    image = noise((40, 30), 0.4, seed=7)
+    labels, count = runlabel.label(image, 8, dtype=np.int64, offset=offset)
+    want, want_count = expected(image, 8)
+    assert count == want_count
+    np.testing.assert_array_equal(labels, np.where(want > 0, want + offset - 1, 0))
+
+
+def test_offset_accepts_numpy_integers():
+    labels, count = runlabel.label(isolated(2), offset=np.int16(5))
+    assert count == 2 and labels.max() == 6
+
+
+OUT_LAYOUTS = {
+    "c": lambda shape, dtype: np.empty(shape, dtype),
+    "fortran": lambda shape, dtype: np.empty(shape, dtype, order="F"),
+    "flipped": lambda shape, dtype: np.empty(shape, dtype)[::-1, ::-1],
+    "strided": lambda shape, dtype: np.empty((shape[0] * 2, shape[1] * 3), dtype)[::2, 1::3],
+}
+
+
+@pytest.mark.parametrize("layout", OUT_LAYOUTS)
+@pytest.mark.parametrize("dtype", LABEL_TYPES, ids=lambda t: np.dtype(t).name)
+def test_out_receives_the_labels(dtype, layout):
+    image = noise((37, 29), 0.35, np.uint16, seed=8)
+    out = OUT_LAYOUTS[layout](image.shape, dtype)
+    labels, count = runlabel.label(image, 8, out=out)
+    assert labels is out
+    np.testing.assert_array_equal(out, expected(image, 8)[0])
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.int16, np.int32, np.uint64])
+def test_labelling_in_place(dtype):
+    image = noise((45, 45), 0.5, dtype, seed=9)
+    want, want_count = expected(image, 4)
+    labels, count = runlabel.label(image, out=image)
+    assert labels is image and count == want_count
+    np.testing.assert_array_equal(image, want)
+
+
+def test_wider_out_over_the_image():
+    # Each uint32 label row lies over its image row of bytes and beyond:
+    # labels written early land on pixels not yet read.
+    width = 60
+    buffer = np.zeros((40, 4 * width), np.uint8)
+    buffer[:, :width] = noise((40, width), 0.6, seed=10)
+    image = buffer[:, :width]
+    want, want_count = expected(image.copy(), 8)
+    labels, count = runlabel.label(image, 8, out=buffer.view(np.uint32))
+    assert count == want_count
+    np.testing.assert_array_equal(labels, want)
+
+
+# Labels that do not fit: an error, and nothing written.
+@pytest.mark.parametrize("dtype,count", [
+    (np.uint8, 256), (np.int8, 128), (np.uint16, 65536), (np.int16, 32768),
+])
+@pytest.mark.parametrize("given", ["dtype", "out"])
+def test_too_narrow_labels_are_refused(dtype, count, given):
+    image = isolated(count)
+    out = np.full(image.shape, 7, dtype)
+    with pytest.raises(ValueError, match="do not fit"):
+        if given == "dtype":
+            runlabel.label(image, dtype=dtype)
+        else:
+            runlabel.label(image, out=out)
+    assert (out == 7).all()
+    # One region fewer fits.
+    labels, _ = runlabel.label(isolated(count - 1), dtype=dtype)
+    assert int(labels.max()) == count - 1
+
+
+def test_too_narrow_with_offset():
+    out = np.full((1, 5), 3, np.uint8)
+    with pytest.raises(runlabel.Error, match="do not fit"):
+        runlabel.label(isolated(3), out=out, offset=254)
+    assert (out == 3).all()
+
+
+def test_labels_past_two_to_the_64_are_refused():
+    with pytest.raises(ValueError, match="2\\^64"):
+        runlabel.label(isolated(2), offset=2**64 - 1)
+
+
+def frozen(shape, dtype):
+    out = np.zeros(shape, dtype)
+    out.flags.writeable = False
+    return out
+
+
+def misaligned_out(shape):
+    raw = bytearray(np.prod(shape) * 4 + 1)
+    return np.frombuffer(raw, np.uint32, offset=1, count=int(np.prod(shape))).reshape(shape)
+
+
+def repeating_out(shape):
+    return np.lib.stride_tricks.as_strided(np.zeros(shape[1], np.uint32), shape,
+                                           (0, 4), writeable=True)
+
+
+IMAGE = noise((6, 7), 0.5, seed=11)
+
+COMPLAINTS = [
+    ("3-d", lambda: runlabel.label(np.zeros((2, 3, 4), np.uint8)), ValueError, "2-D"),
+    ("1-d", lambda: runlabel.label(np.zeros(5, np.uint8)), ValueError, "2-D"),
+    ("0-d", lambda: runlabel.label(np.uint8(1)), ValueError, "2-D"),
+    ("float", lambda: runlabel.label(np.zeros((2, 2))), TypeError, "float64"),
+    ("complex", lambda: runlabel.label(np.zeros((2, 2), complex)), TypeError, "complex"),
+    ("object", lambda: runlabel.label(np.zeros((2, 2), object)), TypeError, "object"),
+    ("not-an-array", lambda: runlabel.label(object()), ValueError, "0-D"),
+    ("connectivity-3", lambda: runlabel.label(IMAGE, 3), ValueError, "connectivity"),
+    ("connectivity-0", lambda: runlabel.label(IMAGE, 0), ValueError, "connectivity"),
+    ("connectivity-6", lambda: runlabel.label(IMAGE, connectivity=6), ValueError, "connectivity"),
+    ("offset-0", lambda: runlabel.label(IMAGE, offset=0), ValueError, "offset"),
+    ("offset-negative", lambda: runlabel.label(IMAGE, offset=-3), ValueError, "offset"),
+    ("offset-huge", lambda: runlabel.label(IMAGE, offset=2**64), ValueError, "offset"),
+    ("offset-float", lambda: runlabel.label(IMAGE, offset=1.5), TypeError, ""),
+    ("dtype-float", lambda: runlabel.label(IMAGE, dtype=np.float32), TypeError, "float32"),
+    ("dtype-bool", lambda: runlabel.label(IMAGE, dtype=bool), TypeError, "bool"),
+    ("dtype-swapped", lambda: runlabel.label(IMAGE, dtype=">u4"), ValueError, "byte order"),
+    ("dtype-unknown", lambda: runlabel.label(IMAGE, dtype="nonsense"), TypeError, ""),
+    ("out-shape", lambda: runlabel.label(IMAGE, out=np.zeros((7, 6), np.uint32)), ValueError,
+     "shape"),
+    ("out-3-d", lambda: runlabel.label(IMAGE, out=np.zeros((6, 7, 1), np.uint32)), ValueError,
+     "shape"),
+    ("out-float", lambda: runlabel.label(IMAGE, out=np.zeros((6, 7))), TypeError, "float64"),
+    ("out-list", lambda: runlabel.label(IMAGE, out=[[0] * 7] * 6), TypeError, "numpy array"),
+    ("out-read-only", lambda: runlabel.label(IMAGE, out=frozen((6, 7), np.uint16)), ValueError,
+     "read-only"),
+    ("out-swapped", lambda: runlabel.label(IMAGE, out=np.zeros((6, 7), ">i4")), ValueError,
+     "byte order"),
+    ("out-misaligned", lambda: runlabel.label(IMAGE, out=misaligned_out((6, 7))), ValueError,
+     "aligned"),
+    ("out-repeats", lambda: runlabel.label(IMAGE, out=repeating_out((6, 7))), ValueError,
+     "stride"),
+    ("out-and-dtype", lambda: runlabel.label(IMAGE, dtype=np.uint8, out=np.zeros((6, 7), np.uint16)),
+     ValueError, "differs"),
+]
+
+
+@pytest.mark.parametrize("call,error,message", [c[1:] for c in COMPLAINTS],
+                         ids=[c[0] for c in COMPLAINTS])
+def test_complaints(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_library_errors_are_value_errors():
+    assert issubclass(runlabel.Error, ValueError)
+
+
+def test_threads_label_at_once_as_in_turn():
+    images = [noise((300 + 20 * k, 280), 0.5, PIXEL_TYPES[k % 9], seed=12 + k) for k in range(6)]
+    connectivities = [4, 8] * 3
+    in_turn = [runlabel.label(img, c) for img, c in zip(images, connectivities)]
+    at_once = [None] * len(images)
+
+    def work(k):
+        at_once[k] = runlabel.label(images[k], connectivities[k])
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(len(images))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for (labels, count), (want, want_count) in zip(at_once, in_turn):
+        assert count == want_count
+        np.testing.assert_array_equal(labels, want)
+
+
+def test_labelling_lets_other_threads_run():
+    # With the GIL held through a call, no other Python thread can run
+    # inside it; a ticking thread must get in while a long call is on.
+    image = noise((3000, 3000), 0.5, seed=13)
+    ticks = []
+    stop = threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.001)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    try:
+        start = time.perf_counter()
+        runlabel.label(image, 8)
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        ticker.join()
+    margin = 0.01
+    if end - start < 4 * margin:
+        pytest.skip("the call was too quick to tell")
+    assert any(start + margin < t < end - margin for t in ticks)
+
+
+def test_dask_threads_label_chunks():
+    da = pytest.importorskip("dask.array")
+    image = noise((400, 300), 0.5, seed=14)
+    chunks = da.from_array(image, chunks=(100, 150))
+    labelled = chunks.map_blocks(lambda block: runlabel.label(block, 8, dtype=np.int32)[0],
+                                 dtype=np.int32).compute(scheduler="threads")
+    for r in range(0, 400, 100):
+        for c in range(0, 300, 150):
+            block = image[r:r + 100, c:c + 150]
+            np.testing.assert_array_equal(labelled[r:r + 100, c:c + 150], expected(block, 8)[0])
