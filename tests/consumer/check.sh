@@ -20,4 +20,11 @@ flags=$(pkg-config --define-variable=prefix="$work/prefix" --cflags --libs runla
 # shellcheck disable=SC2086
 c++ tests/consumer/main.cpp $flags -o "$work/consumer-pc"
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
+# The Python module, where the build made one, imports from where it was put.
+module=$(find "$work/prefix" -name 'runlabel*.so' -path '*-packages/*' | head -n 1)
+if [[ -n $module ]]; then
+    PYTHONPATH=$(dirname "$module") /usr/bin/python3 -c \
+        'import numpy, runlabel; assert runlabel.label(numpy.eye(3, dtype=bool), connectivity=8)[1] == 1'
+    echo "consumer: the installed Python module imports and labels"
+fi
 echo "consumer: built and ran against the installed tree (CMake package and pkg-config)"
