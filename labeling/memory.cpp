@@ -41,9 +41,10 @@ namespace {
 thread_local int allocations_until_failure = 0;
 
 // Linux promises memory it may not be able to back and kills the process when
-// the pages are touched; so every 64 MiB a thread's buffers grow, a request
-// is weighed against the limits in force, with room for the next 64 MiB.
-constexpr std::size_t kLookEvery = std::size_t(64) << 20;
+// the pages are touched; so every 32 MiB a thread's buffers grow, a request
+// is weighed against the limits in force, with room for the next 32 MiB.
+// Every labelling thread counts its own, so a few may grow at once.
+constexpr std::size_t kLookEvery = std::size_t(32) << 20;
 thread_local std::size_t grown_since_look = 0;
 
 #ifndef RUNLABEL_PLAIN_BLOCKS
@@ -195,6 +196,14 @@ void free_block(void* block, std::size_t bytes) {
     (void)bytes;
 #endif
     std::free(block);
+}
+
+bool blocks_grow_by_copying() {
+#ifdef RUNLABEL_PLAIN_BLOCKS
+    return true;
+#else
+    return false;
+#endif
 }
 
 void fail_allocation_after(int n) { allocations_until_failure = n; }
