@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "imagefiles/input_stream.h"
 #include "imagefiles/netpbm_header.h"
@@ -50,4 +51,42 @@ class CountedWriter : public RasterWriter {
   private:
     int64_t height_;
     int64_t written_ = 0;
+};
+
+// A header, then raw rows: the header goes out with the first rows (or at
+// finish, for an image of none), so that a spec refused before then has
+// written nothing.
+class HeaderedWriter : public CountedWriter {
+  public:
+    void finish() override {
+        start();
+        check_complete();
+        if (std::ferror(out_)) throw_write_failed();
+    }
+
+  protected:
+    HeaderedWriter(std::FILE* out, int64_t height, std::string header)
+        : CountedWriter(height), out_(out), header_(std::move(header)) {}
+
+    // Starts the file, then counts n rows in.
+    void begin_rows(int64_t n) {
+        start();
+        count(n);
+    }
+
+    // Writes bytes, or throws the failed write.
+    void put(const void* bytes, std::size_t size) {
+        if (size > 0 && std::fwrite(bytes, 1, size, out_) != size) throw_write_failed();
+    }
+
+  private:
+    void start() {
+        if (started_) return;
+        started_ = true;
+        put(header_.data(), header_.size());
+    }
+
+    std::FILE* out_;
+    std::string header_;
+    bool started_ = false;
 };

@@ -20,60 +20,38 @@ using Kind = ImageError::Kind;
     throw ImageError(Kind::kUnsupported, message);
 }
 
-class NetpbmWriter : public CountedWriter {
+class NetpbmWriter : public HeaderedWriter {
   public:
     NetpbmWriter(std::FILE* out, const RasterSpec& spec, std::string header)
-        : CountedWriter(spec.height),
-          out_(out),
-          row_(row_bytes(spec.sample, spec.channels, spec.width)),
-          header_(std::move(header)) {}
+        : HeaderedWriter(out, spec.height, std::move(header)),
+          row_(row_bytes(spec.sample, spec.channels, spec.width)) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
-        start();
-        count(n);
+        begin_rows(n);
         const std::size_t bytes = std::size_t(n) * row_;
-        if (bytes > 0 && std::fwrite(rows, 1, bytes, out_) != bytes) throw_write_failed();
-    }
-
-    void finish() override {
-        start();
-        check_complete();
-        if (std::ferror(out_)) throw_write_failed();
+        put(rows, bytes);
     }
 
   private:
-    // The header goes out with the first rows, so that a refused spec has
-    // written nothing.
-    void start() {
-        if (started_) return;
-        started_ = true;
-        if (std::fwrite(header_.data(), 1, header_.size(), out_) != header_.size())
-            throw_write_failed();
-    }
-
-    std::FILE* out_;
     std::size_t row_;
-    std::string header_;
-    bool started_ = false;
 };
 
 // PAM with two-byte samples: most significant byte first, and a MAXVAL of 255
 // or less means one byte per sample whatever the rows hold.
-class PamWriter : public CountedWriter {
+class PamWriter : public HeaderedWriter {
   public:
     PamWriter(std::FILE* out, const RasterSpec& spec, std::string header)
-        : CountedWriter(spec.height), out_(out), spec_(spec), header_(std::move(header)) {}
+        : HeaderedWriter(out, spec.height, std::move(header)), spec_(spec) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
-        start();
-        count(n);
+        begin_rows(n);
         const std::size_t in_row = row_bytes(spec_.sample, spec_.channels, spec_.width);
         const std::size_t samples = std::size_t(spec_.width) * std::size_t(spec_.channels);
         const bool narrow = spec_.maxval <= 255;
         if (spec_.sample == SampleType::kU8 ||
             (!narrow && std::endian::native == std::endian::big)) {
             const std::size_t bytes = std::size_t(n) * in_row;
-            if (bytes > 0 && std::fwrite(rows, 1, bytes, out_) != bytes) throw_write_failed();
+            put(rows, bytes);
             return;
         }
         scratch_.resize(samples * (narrow ? 1 : 2));
@@ -89,31 +67,13 @@ class PamWriter : public CountedWriter {
                     scratch_[2 * i + 1] = uint8_t(v);
                 }
             }
-            if (!scratch_.empty() &&
-                std::fwrite(scratch_.data(), 1, scratch_.size(), out_) != scratch_.size())
-                throw_write_failed();
+            put(scratch_.data(), scratch_.size());
         }
     }
 
-    void finish() override {
-        start();
-        check_complete();
-        if (std::ferror(out_)) throw_write_failed();
-    }
-
   private:
-    void start() {
-        if (started_) return;
-        started_ = true;
-        if (std::fwrite(header_.data(), 1, header_.size(), out_) != header_.size())
-            throw_write_failed();
-    }
-
-    std::FILE* out_;
     RasterSpec spec_;
-    std::string header_;
     std::vector<uint8_t> scratch_;
-    bool started_ = false;
 };
 
 // The header as write_netpbm_header writes it, into memory.

@@ -10,46 +10,28 @@
 
 namespace {
 
-class NpyWriter : public CountedWriter {
+class NpyWriter : public HeaderedWriter {
   public:
     NpyWriter(std::FILE* out, const RasterSpec& spec, std::string header)
-        : CountedWriter(spec.height), out_(out), spec_(spec), header_(std::move(header)) {}
+        : HeaderedWriter(out, spec.height, std::move(header)), spec_(spec) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
-        start();
-        count(n);
+        begin_rows(n);
         const int size = sample_bytes(spec_.sample);
         const std::size_t bytes =
             std::size_t(n) * row_bytes(spec_.sample, spec_.channels, spec_.width);
         if (size == 1 || std::endian::native == std::endian::little) {
-            if (bytes > 0 && std::fwrite(rows, 1, bytes, out_) != bytes) throw_write_failed();
+            put(rows, bytes);
             return;
         }
         scratch_.assign(rows, rows + bytes);
         swap_sample_bytes(scratch_.data(), size, bytes / size);
-        if (bytes > 0 && std::fwrite(scratch_.data(), 1, bytes, out_) != bytes)
-            throw_write_failed();
-    }
-
-    void finish() override {
-        start();
-        check_complete();
-        if (std::ferror(out_)) throw_write_failed();
+        put(scratch_.data(), bytes);
     }
 
   private:
-    void start() {
-        if (started_) return;
-        started_ = true;
-        if (std::fwrite(header_.data(), 1, header_.size(), out_) != header_.size())
-            throw_write_failed();
-    }
-
-    std::FILE* out_;
     RasterSpec spec_;
-    std::string header_;
     std::vector<uint8_t> scratch_;
-    bool started_ = false;
 };
 
 std::string npy_header(const RasterSpec& spec) {

@@ -17,6 +17,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,10 @@
 
 namespace runlabel::engine {
 namespace {
+
+// Bytes of every large block's mapping, in use or kept; the memory limits see
+// them only as their pages are touched.
+std::atomic<std::size_t> mapped_bytes{0};
 
 // Per thread, so that a test's countdown never reaches another thread.
 thread_local int allocations_until_failure = 0;
@@ -75,7 +80,10 @@ void advise_huge(void* mapping, std::size_t length) {
     if (length >= kHugeBlock) madvise(mapping, length, MADV_HUGEPAGE);
 }
 
-void unmap_block(void* block) { munmap(static_cast<char*>(block) - kHeader, mapped_of(block)); }
+void unmap_block(void* block) {
+    mapped_bytes -= mapped_of(block);
+    munmap(static_cast<char*>(block) - kHeader, mapped_of(block));
+}
 
 // The blocks kept: at most kKept, kKeptBytes in all.
 constexpr int kKept = 8;
@@ -140,6 +148,7 @@ void* map_block(std::size_t bytes) {
         mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) return nullptr;
     advise_huge(mapping, length);
+    mapped_bytes += length;
     *static_cast<std::size_t*>(mapping) = length;
     return static_cast<char*>(mapping) + kHeader;
 }
@@ -151,6 +160,7 @@ void* grow_mapping(void* block, std::size_t bytes) {
         mremap(static_cast<char*>(block) - kHeader, mapped_of(block), length, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) return nullptr;
     advise_huge(moved, length);
+    mapped_bytes += length - mapped_of(static_cast<char*>(moved) + kHeader);
     *static_cast<std::size_t*>(moved) = length;
     return static_cast<char*>(moved) + kHeader;
 }
@@ -164,7 +174,8 @@ void check_memory(std::size_t bytes) {
         return;
     }
     grown_since_look = 0;
-    if (bytes > SIZE_MAX - kLookEvery || !memory_can_back(bytes + kLookEvery)) {
+    if (bytes > SIZE_MAX - kLookEvery ||
+        !memory_can_back(bytes + kLookEvery, mapped_bytes.load(std::memory_order_relaxed))) {
         throw std::bad_alloc();
     }
 }

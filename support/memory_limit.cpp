@@ -266,4 +266,14 @@ std::size_t memory_headroom() {
 
 bool memory_can_back(std::size_t bytes) { return bytes <= memory_headroom(); }
 
+bool memory_can_back(std::size_t bytes, std::size_t mapped_by_caller) {
+    const MemoryRoom room = measure_memory_room();
+    // Of what the kernel counts as mapped but untouched, the caller's own
+    // mappings are what will be touched; the rest (a sanitizer's shadow, say)
+    // may never be.
+    const std::size_t untouched = std::min(room.untouched, mapped_by_caller);
+    return bytes <= room.mapped_room && bytes <= room.in_use_room &&
+           untouched <= room.in_use_room - bytes;
+}
+
 std::size_t page_headroom() { return measure_memory_room().in_use_room; }

@@ -64,6 +64,11 @@ void free_vector_8(double* vector);
 std::size_t memory_headroom();
 bool memory_can_back(std::size_t bytes);
 
+// The same for a caller that maps mapped_by_caller bytes of its own, which
+// the memory limits see only as their pages are touched: those not touched
+// yet are counted too.
+bool memory_can_back(std::size_t bytes, std::size_t mapped_by_caller);
+
 // The same for pages that take memory but no address space, such as those of
 // a file in memory (tmpfs): the machine's and the cgroups' limits alone.
 std::size_t page_headroom();
