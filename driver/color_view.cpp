@@ -60,14 +60,19 @@ void label_color(std::uint64_t label, std::uint8_t rgb[3]) {
 }
 
 void color_row(const std::uint32_t* labels, std::size_t count, std::uint8_t* rgb) {
-    std::uint32_t last = 0;
-    std::uint8_t color[3] = {0, 0, 0};
+    // Colours of recent labels, by their low bits: a row meets the same few
+    // regions again and again, and a colour costs more to work out than to
+    // look up.
+    constexpr std::size_t kRemembered = 1024;
+    std::uint32_t label_of[kRemembered];
+    std::uint8_t color_of[kRemembered][3];
+    for (std::size_t k = 0; k < kRemembered; ++k) label_of[k] = ~std::uint32_t{0};
     for (std::size_t i = 0; i < count; ++i) {
-        // Neighbouring pixels mostly share a label: one colour computed per
-        // stretch.
-        if (labels[i] != last) {
-            last = labels[i];
-            label_color(last, color);
+        const std::uint32_t label = labels[i];
+        std::uint8_t* color = color_of[label % kRemembered];
+        if (label_of[label % kRemembered] != label) {
+            label_of[label % kRemembered] = label;
+            label_color(label, color);
         }
         rgb[3 * i] = color[0];
         rgb[3 * i + 1] = color[1];
