@@ -15,7 +15,7 @@ packages=(
     python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-skimage
     python3-pil python3-tifffile python3-pandas python3-dask
     # independent writers and readers the format tests compare against
-    imagemagick libtiff-tools
+    imagemagick libtiff-tools netpbm
     # benchmarks and their peers
     libbenchmark-dev libopencv-dev python3-opencv hyperfine jq time
     # the man page check
