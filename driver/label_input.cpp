@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "driver/band_buffer.h"
+
 namespace {
 
 constexpr std::size_t kBandBytes = std::size_t(16) << 20;
@@ -91,8 +93,8 @@ LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows
     const int64_t capacity = static_cast<int64_t>(band_size / row_bytes);
     // Two bands: while one is labelled, the next is read, by a thread of its
     // own, so that reading the file costs little time of its own.
-    std::vector<uint8_t> bands[2] = {std::vector<uint8_t>(band_size),
-                                     std::vector<uint8_t>(info.height > capacity ? band_size : 0)};
+    const BandBuffer bands[2] = {BandBuffer(band_size),
+                                 BandBuffer(info.height > capacity ? band_size : 0)};
     int64_t rows = reader->read_rows(bands[0].data(), capacity);
     for (int current = 0; rows > 0; current ^= 1) {
         int64_t next_rows = 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/band_buffer.h"
 #include "driver/color_view.h"
 #include "driver/region_table.h"
 #include "support/output_file.h"
@@ -133,7 +134,7 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
 
 // Paints rows [row, row + rows) into the output's band buffer and writes them.
 void write_band(Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
-                std::vector<uint8_t>& band, std::vector<uint32_t>& colors) {
+                const BandBuffer& band, std::vector<uint32_t>& colors) {
     const int64_t width = labeling.width();
     if (out.kind == Output::Kind::kLabels) {
         labeling.paint_rows({band.data(), out.labels, width, rows, 0, 0}, row);
@@ -177,7 +178,7 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
         widest = std::max(widest, row_bytes(out.spec.sample, out.spec.channels, width));
     }
     const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / widest));
-    std::vector<uint8_t> band(
+    const BandBuffer band(
         static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1))) * widest);
     std::vector<uint32_t> colors;
     try {

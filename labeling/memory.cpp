@@ -2,9 +2,12 @@
 // allocation-failure hook the engine's tests use.
 //
 // A block of a quarter megabyte or more is a mapping of its own, which grows
-// by moving its pages rather than copying its bytes; from a few megabytes on
-// it is advised for huge pages, so that its first touch costs one fault per
-// 2 MiB instead of one per 4 KiB. Smaller blocks come from malloc. Under the address sanitizer
+// by moving its pages rather than copying its bytes. Its mapping is whole huge
+// pages, starts on one and is advised for them, so that its first touch costs
+// one fault per 2 MiB instead of one per 4 KiB: on a virtual machine a fault
+// can cost ten microseconds, and 4 KiB faults would cost more than the
+// labeling (the unused tail of the last huge page is the price). Smaller
+// blocks come from malloc. Under the address sanitizer
 // every block comes from malloc, where overruns show.
 //
 // The kernel clears every fresh page, which for a labeling of many short runs
@@ -56,7 +59,6 @@ thread_local std::size_t grown_since_look = 0;
 constexpr std::size_t kPage = 4096;
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
-constexpr std::size_t kHugeBlock = 4 * kHugePage;
 // A large block's mapping starts with its length; the bytes handed out
 // follow, a cache line in.
 constexpr std::size_t kHeader = 64;
@@ -67,17 +69,27 @@ std::size_t& mapped_of(void* block) {
     return *reinterpret_cast<std::size_t*>(static_cast<char*>(block) - kHeader);
 }
 
-// Mappings are whole pages, or whole huge pages from kHugeBlock on.
 std::size_t mapping_for(std::size_t bytes) {
-    const std::size_t unit = bytes + kHeader >= kHugeBlock ? kHugePage : kPage;
-    return (bytes + kHeader + unit - 1) & ~(unit - 1);
+    return (bytes + kHeader + kHugePage - 1) & ~(kHugePage - 1);
 }
 
 // The whole mapping, not just its aligned interior: advice on part of a
 // mapping splits it in two, and a mapping in two parts can no longer be grown
 // by mremap. The kernel backs with huge pages what lies on their boundaries.
-void advise_huge(void* mapping, std::size_t length) {
-    if (length >= kHugeBlock) madvise(mapping, length, MADV_HUGEPAGE);
+void advise_huge(void* mapping, std::size_t length) { madvise(mapping, length, MADV_HUGEPAGE); }
+
+// A mapping of length bytes that starts on a huge page: more is mapped and
+// the ends cut off. (Recent kernels align such mappings by themselves.)
+void* map_aligned(std::size_t length) {
+    const std::size_t over = length + kHugePage - kPage;
+    void* mapping = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return nullptr;
+    const auto at = reinterpret_cast<std::uintptr_t>(mapping);
+    const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
+    if (start > at) munmap(mapping, start - at);
+    if (start + length < at + over)
+        munmap(reinterpret_cast<void*>(start + length), at + over - start - length);
+    return reinterpret_cast<void*>(start);
 }
 
 void unmap_block(void* block) {
@@ -144,9 +156,8 @@ void keep(void* b) {
 void* map_block(std::size_t bytes) {
     if (void* b = take_kept(bytes)) return b;
     const std::size_t length = mapping_for(bytes);
-    void* mapping =
-        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) return nullptr;
+    void* mapping = map_aligned(length);
+    if (mapping == nullptr) return nullptr;
     advise_huge(mapping, length);
     mapped_bytes += length;
     *static_cast<std::size_t*>(mapping) = length;
