@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "imagefiles/raster.h"
+
 namespace {
 
 enum class Id {
@@ -125,6 +127,23 @@ const Spec* find_long(std::string_view name, std::string* error) {
     return nullptr;
 }
 
+// Whether the label format OUTPUT's name asks for holds labels of these bits.
+bool holds_depth(const std::string& output, int bits) {
+    if (output == "-") return false;  // a greymap
+    switch (format_for_name(output.c_str())) {
+        case OutputFormat::kPng:
+        case OutputFormat::kPam:
+            return bits <= 16;
+        case OutputFormat::kTiff:
+        case OutputFormat::kNpy:
+            return true;
+        case OutputFormat::kPgm:
+        case OutputFormat::kPpm:
+            break;
+    }
+    return false;
+}
+
 const Spec* find_short(char letter) {
     for (const Spec& spec : kSpecs) {
         if (spec.letter == letter) return &spec;
@@ -208,6 +227,13 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     } else {
         o.input = names[0];
         o.output = names[1];
+        const int on_stdout = (o.output == "-") + (o.stats == "-") + (o.color == "-");
+        if (on_stdout > 1)
+            return fail("standard output can take only one of OUTPUT, --stats and --color");
+        if (o.depth > 8 && !o.plain && !holds_depth(o.output, o.depth)) {
+            return fail("--depth " + std::to_string(o.depth) + " needs an OUTPUT named " +
+                        (o.depth == 16 ? ".png, .tif, .npy or .pam" : ".tif or .npy"));
+        }
     }
     return result;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "driver/driver.h"
 #include "driver/help.h"
@@ -36,8 +38,10 @@ class Report {
 
 int run(const Options& options) {
     // Always asked first: it also stands in for a closed standard output.
-    std::FILE* stream = choose_report_stream(options.output.c_str());
-    if (options.output == "-" || options.stats == "-") stream = stderr;
+    std::vector<std::string> outputs = {options.output};
+    if (!options.stats.empty()) outputs.push_back(options.stats);
+    if (!options.color.empty()) outputs.push_back(options.color);
+    std::FILE* stream = choose_report_stream(outputs);
     Report report(options.quiet ? nullptr : stream);
 
     const std::time_t t0 = std::time(nullptr);

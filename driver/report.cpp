@@ -23,18 +23,20 @@ void hold_closed_descriptor(int fd) {
 
 }  // namespace
 
-std::FILE* choose_report_stream(const char* output_name) {
+std::FILE* choose_report_stream(const std::vector<std::string>& outputs) {
     hold_closed_descriptor(STDOUT_FILENO);
     hold_closed_descriptor(STDERR_FILENO);
-    struct stat output {};
     struct stat standard_output {};
-    if (stat(output_name, &output) != 0 || fstat(STDOUT_FILENO, &standard_output) != 0)
-        return stdout;
-    // A device keeps nothing and takes bytes in the order written, so
-    // /dev/null (or a terminal) as both is no reason to move the report.
-    if (output.st_dev == standard_output.st_dev && output.st_ino == standard_output.st_ino &&
-        !S_ISCHR(output.st_mode))
-        return stderr;
+    const bool known = fstat(STDOUT_FILENO, &standard_output) == 0;
+    for (const std::string& name : outputs) {
+        if (name == "-") return stderr;
+        struct stat output {};
+        // A device keeps nothing and takes bytes in the order written, so
+        // /dev/null (or a terminal) as both is no reason to move the report.
+        if (known && stat(name.c_str(), &output) == 0 && output.st_dev == standard_output.st_dev &&
+            output.st_ino == standard_output.st_ino && !S_ISCHR(output.st_mode))
+            return stderr;
+    }
     return stdout;
 }
 

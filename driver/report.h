@@ -4,14 +4,17 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // Picks the stream for the report ("Run ID", the region count, the timings):
-// standard error when output_name names the file or pipe that standard
-// output already writes to, standard output otherwise. Call it before any
-// file is opened: a closed standard output or error is first given a
-// descriptor that takes no bytes, so that no file opened later lands on it
-// and a report written there fails instead of going into that file.
-std::FILE* choose_report_stream(const char* output_name);
+// standard error when one of the run's outputs is "-" or names the file or
+// pipe that standard output already writes to, standard output otherwise.
+// Call it before any file is opened: a closed standard output or error is
+// first given a descriptor that takes no bytes, so that no file opened later
+// lands on it and a report written there fails instead of going into that
+// file.
+std::FILE* choose_report_stream(const std::vector<std::string>& outputs);
 
 // Flushes the report and standard output. True when every byte got out;
 // otherwise says "Standard output write failed" on standard error.

@@ -81,21 +81,18 @@ Output label_output(const Options& options, const runlabel::Labeling& labeling,
     Output out;
     out.name = options.output;
     out.kind = Output::Kind::kLabels;
-    // The classic form writes a greymap whatever the name, as it always has.
+    // The classic form writes a greymap whatever the name, as it always has,
+    // and so does any name of no label format of its own (a pixmap's too).
     out.format =
         out.name == "-" || options.plain ? OutputFormat::kPgm : format_for_name(out.name.c_str());
+    if (out.format == OutputFormat::kPpm) out.format = OutputFormat::kPgm;
     out.spec.width = labeling.width();
     out.spec.height = labeling.height();
     out.spec.comment = out.name;
     const uint64_t last = labeling.last_label();
-    if (out.format == OutputFormat::kPgm || out.format == OutputFormat::kPpm) {
+    if (out.format == OutputFormat::kPgm) {
         // The greymap holds each label's low 8 bits, by design, and keeps a
         // greymap input's maxval.
-        if (out.format == OutputFormat::kPpm) {
-            throw ImageError(ImageError::Kind::kUnsupported,
-                             "A pixmap is not a label image; name the output .pgm, .png, .tif, "
-                             ".npy or .pam.");
-        }
         out.spec.sample = SampleType::kU8;
         out.spec.maxval = std::string(input.format) == "PGM"
                               ? static_cast<int32_t>(std::min<int64_t>(input.maxval, 65535))
@@ -120,9 +117,10 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
     Output out;
     out.name = options.color;
     out.kind = Output::Kind::kColor;
-    const OutputFormat named = format_for_name(out.name.c_str());
-    out.format =
-        named == OutputFormat::kPng || named == OutputFormat::kTiff ? named : OutputFormat::kPpm;
+    // A name of a format with colours is that format; any other, a pixmap.
+    const OutputFormat named =
+        out.name == "-" ? OutputFormat::kPpm : format_for_name(out.name.c_str());
+    out.format = named == OutputFormat::kPgm ? OutputFormat::kPpm : named;
     out.spec.width = labeling.width();
     out.spec.height = labeling.height();
     out.spec.sample = SampleType::kU8;
@@ -205,9 +203,13 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
             throw FatalFailure{"Output file write failed"};
         }
     }
-    // All complete: put them in place.
+    // All complete: the writers done, every byte out of its buffer, then all
+    // put in place.
+    for (Output& out : outputs) out.writer.reset();
+    bool flushed = !table || table->flush();
+    for (Output& out : outputs) flushed = (!out.file || out.file->flush()) && flushed;
+    if (!flushed) throw FatalFailure{"Output file write failed"};
     for (Output& out : outputs) {
-        out.writer.reset();
         if (out.file && !out.file->commit()) throw FatalFailure{"Output file write failed"};
         if (!out.file && std::fflush(stdout) != 0) throw FatalFailure{"Output file write failed"};
     }

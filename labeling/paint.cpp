@@ -10,7 +10,6 @@
 
 namespace {
 
-// Conversion to a narrower type keeps the label's low bits.
 template <typename T>
 void paint_list(const RunNode* runs, T* const* rows, int row_count, int cols) {
     if (cols <= 0) return;
@@ -27,8 +26,4 @@ int16_t** runs_to_label_image(const RunNode* runs, int rows, int cols) {
     int16_t** image = alloc_short_matrix(rows, cols);
     paint_list(runs, image, rows, cols);
     return image;
-}
-
-void paint_label_bytes(const RunNode* runs, uint8_t** pixels, int rows, int cols) {
-    paint_list(runs, pixels, rows, cols);
 }

@@ -185,6 +185,12 @@ bool OutputFile::in_memory() const {
     return static_cast<long>(info.f_type) == kTmpfs || static_cast<long>(info.f_type) == kRamfs;
 }
 
+bool OutputFile::flush() {
+    if (stream_ == nullptr) return committed_;
+    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) failed_ = true;
+    return !failed_;
+}
+
 bool OutputFile::commit() {
     if (stream_ == nullptr) return committed_;
     bool ok = !failed_ && std::ferror(stream_) == 0;

@@ -41,6 +41,11 @@ class OutputFile {
     // failure of their own (a codec error) after writing has begun.
     void fail() { failed_ = true; }
 
+    // Gets every byte written so far out of the stream's buffer; false when
+    // any of them failed. A run with several outputs flushes them all before
+    // it commits any, so that a late failure leaves none of them replaced.
+    bool flush();
+
     // Flushes and closes the stream and moves the temporary over the name.
     // Returns false, leaving the old file (if any) as it was and no temporary
     // behind, when anything written, the close or the rename failed, or after

@@ -187,6 +187,17 @@ TEST(CliOptions, ColourViewOneColourPerLabelSameEachRunBlackBackground) {
         label_of[rgb] = labels[i];
     }
     EXPECT_GT(label_of.size(), color_of.size() * 9 / 10);  // colours rarely shared
+    // Formats with colours write the same view; other names a pixmap. The .pam
+    // and .npy names used to hold a pixmap.
+    ASSERT_EQ(box.run({"-q", "--color", "v.pam", "-s", "v.csv", "in.pgm", "l3.tif"}).status, 0);
+    const runlabel::Image pam = runlabel::read_image((box / "v.pam").string());
+    EXPECT_EQ(read_file(box / "v.pam").value_or("").substr(0, 3), "P7\n");
+    EXPECT_EQ(pam.data, view.data);
+    ASSERT_EQ(box.run({"-q", "--color", "v.npy", "in.pgm", "l4.tif"}).status, 0);
+    const std::string npy = read_file(box / "v.npy").value_or("");
+    EXPECT_NE(npy.find("'shape': (40, 50, 3)"), std::string::npos) << npy.substr(0, 80);
+    EXPECT_EQ(npy.substr(npy.size() - view.data.size()),
+              std::string(view.data.begin(), view.data.end()));
 }
 
 TEST(CliOptions, StandardInputAndOutputThroughPipes) {
@@ -225,8 +236,10 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
         {{"-q", "-d", "8", "dots.pgm", "d.tif"},
          1,
          "Labels up to 300 do not fit 8 bits; give --depth 16 or more.\n"},
-        {{"-q", "-d", "32", "dots.pgm", "e.png"}, 1, ""},
-        {{"-q", "-d", "64", "dots.pgm", "f.pam"}, 1, ""},
+        {{"-q", "-d", "32", "dots.pgm", "e.png"}, 2, ""},
+        {{"-q", "-d", "64", "dots.pgm", "f.pam"}, 2, ""},
+        {{"-q", "-d", "16", "dots.pgm", "g.pgm"}, 2, ""},
+        {{"-q", "dots.pgm", "h.ppm"}, 0, ""},  // a name of no label format: the greymap
     };
     for (const auto& c : cases) {
         const Outcome outcome = box.run(c.args);
@@ -238,13 +251,16 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
             if (!c.err.empty()) {
                 EXPECT_EQ(outcome.err, c.err);
             }
-            EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+            // A refusal says one line; a bad option adds the pointer to --help.
+            EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), c.status)
+                << outcome.err;
         }
     }
     EXPECT_EQ(read_file(box / "a.png").value_or("").substr(0, 3), "P5\n");
     EXPECT_EQ(labels_in(box / "b.png").back(), 0u);
     EXPECT_EQ(labels_in(box / "b.png")[598], 300u);  // 16 bits hold every label
     EXPECT_EQ(labels_in(box / "c.tif")[598], 300u);
+    EXPECT_EQ(read_file(box / "h.ppm").value_or("").substr(0, 3), "P5\n");
 }
 
 TEST(CliOptions, HelpVersionAndBadOptions) {

@@ -46,8 +46,9 @@ TEST(Options, EveryFormOfAValueIsTheSame) {
 }
 
 TEST(Options, EveryOptionReachesTheRecord) {
-    const ParsedCommandLine p = parse({"-s", "t.json", "--color", "v.png", "--min-area=5", "--sort",
-                                       "area", "-d", "16", "-j3", "-q", "--", "-", "-odd-name"});
+    const ParsedCommandLine p =
+        parse({"-s", "t.json", "--color", "v.png", "--min-area=5", "--sort", "area", "-d", "16",
+               "-j3", "-q", "--", "-", "-odd-name.png"});
     ASSERT_EQ(p.outcome, Parse::kRun) << p.error;
     const Options& o = p.options;
     EXPECT_EQ(o.stats, "t.json");
@@ -58,7 +59,7 @@ TEST(Options, EveryOptionReachesTheRecord) {
     EXPECT_EQ(o.threads, 3);
     EXPECT_TRUE(o.quiet);
     EXPECT_EQ(o.input, "-");  // after "--" even a leading dash is a name
-    EXPECT_EQ(o.output, "-odd-name");
+    EXPECT_EQ(o.output, "-odd-name.png");
 }
 
 TEST(Options, HelpVersionAndUsage) {
@@ -90,6 +91,12 @@ TEST(Options, BadOptionsAndValuesSayWhich) {
         {{"-d", "12", "a", "b"}, "invalid value '12' for --depth (8, 16, 32 or 64)"},
         {{"-j", "0", "a", "b"}, "invalid value '0' for --threads (1 to 1024)"},
         {{"--quiet=yes", "a", "b"}, "option '--quiet' takes no value"},
+        {{"-s", "-", "a", "-"}, "standard output can take only one of OUTPUT, --stats and --color"},
+        {{"--color=-", "-s", "-", "a", "b"},
+         "standard output can take only one of OUTPUT, --stats and --color"},
+        {{"-d", "16", "a", "b.pgm"}, "--depth 16 needs an OUTPUT named .png, .tif, .npy or .pam"},
+        {{"-d", "32", "a", "b.png"}, "--depth 32 needs an OUTPUT named .tif or .npy"},
+        {{"-d", "16", "a", "-"}, "--depth 16 needs an OUTPUT named .png, .tif, .npy or .pam"},
     };
     for (const auto& c : cases) {
         const ParsedCommandLine p = parse(c.args);

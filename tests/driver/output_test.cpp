@@ -185,6 +185,30 @@ INSTANTIATE_TEST_SUITE_P(Outputs, FailedWrite,
                                           testing::ValuesIn(kLayouts)),
                          failed_write_name);
 
+// A run with several outputs: the table fails after the labels are written
+// whole. The labels used to be put in place all the same.
+TEST(FailedWrite, OfOneOutputLeavesEveryOutputAsItWas) {
+    Sandbox box;
+    std::string dots = "P5\n2000 1\n255\n";  // 1000 regions: a table of 20 KiB
+    for (int i = 0; i < 2000; ++i) dots += i % 2 ? '\0' : '\1';
+    write_file(box / "in.pgm", dots);
+    ASSERT_EQ(box.run({"-q", "-s", "whole.csv", "in.pgm", "whole.pgm"}).status, 0);
+    const auto table_size = fs::file_size(box / "whole.csv");
+    write_file(box / "labels.pgm", "old labels");
+    write_file(box / "view.ppm", "old view");
+    write_file(box / "table.csv", "old table");
+    const Snapshot before = snapshot(box.dir());
+    RunOptions options;
+    options.ignored_signals = {SIGXFSZ};
+    // The table's last byte fails, when it leaves its buffer at the end.
+    options.file_size_limit = table_size - 1;
+    const Outcome outcome =
+        box.run({"-q", "--color", "view.ppm", "-s", "table.csv", "in.pgm", "labels.pgm"}, options);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, fatal_report("Output file write failed"));
+    EXPECT_EQ(snapshot(box.dir()), before);
+}
+
 mode_t current_umask() {
     const mode_t mask = umask(0);
     umask(mask);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/driver/process.h"
 
@@ -101,6 +102,29 @@ INSTANTIATE_TEST_SUITE_P(
         ReportCase{"StdoutClosed", StdoutKind::kClosed, "", "out.pgm", "out.pgm", 1,
                    kStdoutFailed}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The table and the colour view are outputs too: the report used to come
+// through the pipe ahead of them.
+TEST(Report, NeverLandsInTheTableOrTheColourView) {
+    Sandbox box;
+    write_file(box / "in.pgm", golden("corner_touch.pgm"));
+    RunOptions options;
+    options.stdout_kind = StdoutKind::kPipe;
+    const struct {
+        std::vector<std::string> args;
+        const char* starts;
+    } cases[] = {
+        {{"--color", "-", "in.pgm", "out.pgm"}, "P6\n"},
+        {{"--color", "/dev/stdout", "in.pgm", "out.pgm"}, "P6\n"},
+        {{"-s", "/dev/stdout", "in.pgm", "out.pgm"}, "label,"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = box.run(c.args, options);
+        EXPECT_EQ(outcome.status, 0) << c.args[1] << ": " << outcome.err;
+        EXPECT_EQ(outcome.out.rfind(c.starts, 0), 0u) << c.args[1] << ": " << outcome.out;
+        EXPECT_NE(outcome.err.find("Total 2 regions"), std::string::npos) << c.args[1];
+    }
+}
 
 TEST(Report, StaysOnStdoutForAnotherOutput) {
     Sandbox box;
