@@ -27,4 +27,13 @@ if [[ -n $module ]]; then
         'import numpy, runlabel; assert runlabel.label(numpy.eye(3, dtype=bool), connectivity=8)[1] == 1'
     echo "consumer: the installed Python module imports and labels"
 fi
+# The man page is installed and renders without a complaint from man.
+page=$(find "$work/prefix" -path '*/man1/runlabel.1' | head -n 1)
+[[ -n $page ]] || { echo "consumer: runlabel.1 was not installed" >&2; exit 1; }
+if command -v man >/dev/null; then
+    rendered=$(MANWIDTH=80 man -l "$page" 2>"$work/man.err")
+    [[ ! -s $work/man.err && $rendered == *"--connectivity"* ]] ||
+        { cat "$work/man.err" >&2; echo "consumer: runlabel.1 does not render" >&2; exit 1; }
+    echo "consumer: the installed man page renders"
+fi
 echo "consumer: built and ran against the installed tree (CMake package and pkg-config)"
