@@ -112,6 +112,7 @@ Labeling Labeler::finish() {
     }
     result->first_label = state->options.first_label;
     result->wrap = state->options.wrap;
+    result->raster = !numbering.by_area;
     result->threads = state->options.threads;
     if (result->count > 0 && result->first_label - 1 > UINT64_MAX - result->count) {
         throw error("labels from " + std::to_string(result->first_label) + " for " +

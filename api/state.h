@@ -18,7 +18,8 @@ struct Labeling::State {
     std::uint64_t count = 0;
     std::uint64_t first_label = 1;
     bool wrap = false;
-    int threads = 1;  // as the options asked
+    bool raster = true;  // numbered in raster order (regions appear in number order)
+    int threads = 1;     // as the options asked
 
     // The band that holds image row `row` (which must be in the image).
     const engine::Band& band_of(std::int64_t row) const;

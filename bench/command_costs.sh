@@ -72,15 +72,22 @@ for family in "${families[@]}"; do
     for ((i = 0; i < ${#commands[@]}; i += 2)); do
         args+=(--command-name "${commands[i]}" "${commands[i + 1]}")
     done
-    if ! hyperfine --style none --warmup 1 --runs "$runs" --export-json "$w/times.json" \
+    # A command that fails (16-bit PNG labels for more than 65535 regions) is
+    # shown as refused, not timed.
+    if ! hyperfine --style none --warmup 1 --runs "$runs" --export-json "$w/times.json" -i \
         --prepare "rm -f $w/o.* $w/c.* $w/c2.png" "${args[@]}" >/dev/null 2>"$w/hyperfine.err"; then
         cat "$w/hyperfine.err" >&2
         exit 1
     fi
-    mapfile -t medians < <(jq '.results[] | .median * 1000' "$w/times.json")
+    mapfile -t medians < <(jq '.results[] | if any(.exit_codes[]; . != 0) then -1 else .median * 1000 end' \
+        "$w/times.json")
     printf '%-12s' "$family"
-    printf ' %10.1f' "${medians[@]}"
+    for m in "${medians[@]}"; do
+        awk -v m="$m" 'BEGIN { if (m < 0) printf " %10s", "refused"; else printf " %10.1f", m }'
+    done
     printf '\n%-12s' ""
-    for m in "${medians[@]}"; do awk -v m="$m" -v b="${medians[0]}" 'BEGIN { printf " %9.2fx", m / b }'; done
+    for m in "${medians[@]}"; do
+        awk -v m="$m" -v b="${medians[0]}" 'BEGIN { if (m < 0) printf " %10s", "-"; else printf " %9.2fx", m / b }'
+    done
     printf '\n'
 done

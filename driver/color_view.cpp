@@ -4,7 +4,7 @@
 // that keep every colour bright enough to tell from the black background.
 #include "driver/color_view.h"
 
-#include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -23,14 +23,17 @@ void label_color(std::uint64_t label, std::uint8_t rgb[3]) {
         rgb[0] = rgb[1] = rgb[2] = 0;
         return;
     }
+    // Worked out once for every distinct label of an image of millions of
+    // regions, so without a call into the maths library.
     constexpr double kGolden = 0.6180339887498949;
-    const double hue = std::fmod(static_cast<double>(label % 1000003) * kGolden, 1.0) * 6.0;
+    const double turns = static_cast<double>(label % 1000003) * kGolden;
+    const double hue = (turns - static_cast<double>(static_cast<uint64_t>(turns))) * 6.0;
     const uint64_t h = mix(label);
     const double saturation = 0.55 + 0.45 * static_cast<double>(h & 0xff) / 255.0;
     const double value = 0.75 + 0.25 * static_cast<double>((h >> 8) & 0xff) / 255.0;
     // HSV to RGB.
-    const int sector = static_cast<int>(hue) % 6;
-    const double f = hue - std::floor(hue);
+    const int sector = static_cast<int>(hue);
+    const double f = hue - sector;
     const double p = value * (1 - saturation);
     const double q = value * (1 - saturation * f);
     const double t = value * (1 - saturation * (1 - f));
@@ -54,16 +57,16 @@ void label_color(std::uint64_t label, std::uint8_t rgb[3]) {
         default:
             break;
     }
-    rgb[0] = static_cast<std::uint8_t>(std::lround(r * 255));
-    rgb[1] = static_cast<std::uint8_t>(std::lround(g * 255));
-    rgb[2] = static_cast<std::uint8_t>(std::lround(b * 255));
+    rgb[0] = static_cast<std::uint8_t>(r * 255 + 0.5);
+    rgb[1] = static_cast<std::uint8_t>(g * 255 + 0.5);
+    rgb[2] = static_cast<std::uint8_t>(b * 255 + 0.5);
 }
 
 void color_row(const std::uint32_t* labels, std::size_t count, std::uint8_t* rgb) {
     // Colours of recent labels, by their low bits: a row meets the same few
     // regions again and again, and a colour costs more to work out than to
     // look up.
-    constexpr std::size_t kRemembered = 1024;
+    constexpr std::size_t kRemembered = 4096;
     std::uint32_t label_of[kRemembered];
     std::uint8_t color_of[kRemembered][3];
     for (std::size_t k = 0; k < kRemembered; ++k) label_of[k] = ~std::uint32_t{0};

@@ -20,20 +20,40 @@ class Line {
         size_ = static_cast<std::size_t>(std::to_chars(buffer_ + size_, buffer_ + kSize, n).ptr -
                                          buffer_);
     }
+    // x (not negative) with three decimals, as printf's "%.3f" has it.
     void decimal(double x) {
-        size_ = static_cast<std::size_t>(
-            std::to_chars(buffer_ + size_, buffer_ + kSize, x, std::chars_format::fixed, 3).ptr -
-            buffer_);
+        // Thousandths as a whole number, unless x * 1000 is too close to a
+        // half for its rounding to be sure; then the exact conversion.
+        const double scaled = x * 1000;
+        const double whole = static_cast<double>(static_cast<std::uint64_t>(scaled + 0.5));
+        const double off_half = scaled - (whole - 0.5);
+        if (scaled >= 1e15 || off_half < 1e-6 || off_half > 1 - 1e-6) {
+            size_ = static_cast<std::size_t>(
+                std::to_chars(buffer_ + size_, buffer_ + kSize, x, std::chars_format::fixed, 3)
+                    .ptr -
+                buffer_);
+            return;
+        }
+        const auto thousandths = static_cast<std::uint64_t>(whole);
+        number(thousandths / 1000);
+        const auto fraction = static_cast<unsigned>(thousandths % 1000);
+        const char digits[] = {'.', static_cast<char>('0' + fraction / 100),
+                               static_cast<char>('0' + fraction / 10 % 10),
+                               static_cast<char>('0' + fraction % 10), '\0'};
+        text(digits);
     }
     bool put(std::FILE* out) {
         const bool ok = std::fwrite(buffer_, 1, size_, out) == size_;
         size_ = 0;
         return ok;
     }
+    // Writes out what is held when another row might not fit.
+    bool put_when_full(std::FILE* out) { return size_ + kRow <= kSize || put(out); }
 
   private:
-    // Eight numbers of at most 24 characters and their names.
-    static constexpr std::size_t kSize = 512;
+    // A row: eight numbers of at most 24 characters and their names.
+    static constexpr std::size_t kRow = 512;
+    static constexpr std::size_t kSize = std::size_t(64) << 10;
     char buffer_[kSize];
     std::size_t size_ = 0;
 };
@@ -95,16 +115,16 @@ bool write_region_table(std::FILE* out, const std::vector<runlabel::Region>& reg
         ok = line.put(out);
         for (std::size_t i = 0; i < regions.size() && ok; ++i) {
             csv_row(line, regions[i]);
-            ok = line.put(out);
+            ok = line.put_when_full(out);
         }
-        return ok;
+        return ok && line.put(out);
     }
     line.text(regions.empty() ? "[" : "[\n");
     ok = line.put(out);
     for (std::size_t i = 0; i < regions.size() && ok; ++i) {
         json_object(line, regions[i]);
         line.text(i + 1 < regions.size() ? ",\n" : "\n");
-        ok = line.put(out);
+        ok = line.put_when_full(out);
     }
     line.text("]\n");
     return ok && line.put(out);

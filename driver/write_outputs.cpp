@@ -132,14 +132,14 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
 
 // Paints rows [row, row + rows) into the output's band buffer and writes them.
 void write_band(Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
-                const BandBuffer& band, std::vector<uint32_t>& colors) {
+                const BandBuffer& band, const BandBuffer& labels) {
     const int64_t width = labeling.width();
     if (out.kind == Output::Kind::kLabels) {
         labeling.paint_rows({band.data(), out.labels, width, rows, 0, 0}, row);
     } else {
-        colors.resize(static_cast<std::size_t>(width * rows));
-        labeling.paint_rows(runlabel::label_view(colors.data(), width, rows), row);
-        color_row(colors.data(), colors.size(), band.data());
+        auto* colors = reinterpret_cast<uint32_t*>(labels.data());
+        labeling.paint_rows(runlabel::label_view(colors, width, rows), row);
+        color_row(colors, static_cast<std::size_t>(width * rows), band.data());
     }
     out.writer->write_rows(band.data(), rows);
 }
@@ -176,13 +176,17 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
         widest = std::max(widest, row_bytes(out.spec.sample, out.spec.channels, width));
     }
     const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / widest));
-    const BandBuffer band(
-        static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1))) * widest);
-    std::vector<uint32_t> colors;
+    const std::size_t rows_at_once =
+        static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1)));
+    const BandBuffer band(rows_at_once * widest);
+    // The colour view's labels, before they become colours.
+    const BandBuffer labels(options.color.empty() ? 0
+                                                  : rows_at_once * static_cast<std::size_t>(width) *
+                                                        sizeof(uint32_t));
     try {
         for (int64_t row = 0; row < height; row += band_rows) {
             const int64_t rows = std::min(band_rows, height - row);
-            for (Output& out : outputs) write_band(out, labeling, row, rows, band, colors);
+            for (Output& out : outputs) write_band(out, labeling, row, rows, band, labels);
             if (rows_written != nullptr) rows_written(row + rows, height);
         }
         for (Output& out : outputs) out.writer->finish();

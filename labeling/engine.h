@@ -92,11 +92,17 @@ std::uint64_t number_bands(Band* bands, std::size_t count, int connectivity,
 // Adds the runs of rows [0, store.rows()) of a numbered store, whose first
 // row in the image is row_offset, to per-region totals: regions[k - 1] for
 // region k, each with the fields area, sum_x, sum_y (sums of the pixels'
-// columns and rows) and left, top, right, bottom (inclusive), set beforehand
-// to 0 and to an empty box (left and top past any pixel, right and bottom
-// before any). One record per region keeps each run's updates in one place.
+// columns and rows) and left, top, right, bottom (inclusive). One record per
+// region keeps each run's updates in one place.
+//
+// Regions numbered in raster order first appear in the order of their
+// numbers: then a record is set by its region's first run, and *seen (the
+// regions met so far, over the stores summed in turn) says which are.
+// Otherwise (seen null) every record is set beforehand to 0 and to an empty
+// box (left and top past any pixel, right and bottom before any).
 template <typename Region>
-void sum_regions(const RunStore& store, int64_t row_offset, Region* regions) {
+void sum_regions(const RunStore& store, int64_t row_offset, Region* regions,
+                 std::uint64_t* seen = nullptr) {
     const int32_t* bounds = store.bounds.data();
     const std::uint32_t* labels = store.labels.data();
     for (int64_t r = 0; r < store.rows(); ++r) {
@@ -122,6 +128,17 @@ void sum_regions(const RunStore& store, int64_t row_offset, Region* regions) {
             }
             if (label == 0) continue;
             Region& g = regions[label - 1];
+            if (seen != nullptr && label > *seen) {
+                *seen = label;
+                g.area = area;
+                g.sum_x = sum_x;
+                g.sum_y = static_cast<std::uint64_t>(y) * area;
+                g.left = first;
+                g.right = last;
+                g.top = y;
+                g.bottom = y;
+                continue;
+            }
             g.area += area;
             g.sum_x += sum_x;
             g.sum_y += static_cast<std::uint64_t>(y) * area;

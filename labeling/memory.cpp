@@ -220,6 +220,18 @@ void free_block(void* block, std::size_t bytes) {
     std::free(block);
 }
 
+void advise_huge_pages(void* data, std::size_t bytes) {
+#ifndef RUNLABEL_PLAIN_BLOCKS
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t from = (at + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t to = (at + bytes) & ~(kHugePage - 1);
+    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 bool blocks_grow_by_copying() {
 #ifdef RUNLABEL_PLAIN_BLOCKS
     return true;
