@@ -85,8 +85,10 @@ void Labeler::add_rows(const ImageView& rows) {
             engine::run_tasks(static_cast<int>(bands), static_cast<int>(bands), [&](int b) {
                 const std::int64_t from = view.height * b / bands;
                 const std::int64_t to = view.height * (b + 1) / bands;
-                label_into(state.bands[first + b].store, rows_of(view, from, to - from),
-                           connectivity);
+                engine::RunStore& store = state.bands[first + b].store;
+                label_into(store, rows_of(view, from, to - from), connectivity);
+                // Only the last band takes the rows added next.
+                if (b + 1 < bands) engine::end_labeling(store);
             });
         }
     } catch (const std::length_error& e) {

@@ -75,7 +75,8 @@ uint64_t packed_bits(const uint8_t* bytes, int n) {
 }
 
 // Encodes one row whose foreground mask of 64 pixels from column c is
-// word(c, n). A row of cols pixels holds at most (cols + 1) / 2 runs.
+// word(c, n). A row of cols pixels holds at most (cols + 1) / 2 runs. The
+// row's edge map goes into the store's slot for its parity.
 template <typename Word>
 void encode_words(RunStore& store, Word word) {
     const int64_t cols = store.cols;
@@ -85,9 +86,13 @@ void encode_words(RunStore& store, Word word) {
     // Two spare ints: a step past a word's last edge stores into the slot
     // after it without counting it.
     store.bounds.reserve(2 * most + 2);
+    const std::size_t words = edge_words(cols);
+    store.edge_maps.resize(2 * words);
+    EdgeWord* map = store.edge_maps.data() + (store.rows() & 1) * words;
     int32_t* bounds = store.bounds.data() + 2 * first;
     std::size_t filled = 0;
-    uint64_t before = 0;  // 1 when the pixel left of the word is foreground
+    uint64_t before = 0;   // 1 when the pixel left of the word is foreground
+    uint64_t carried = 0;  // the last word's edge at its last column
     for (int64_t c = 0; c < cols; c += kWord) {
         const int n = static_cast<int>(std::min<int64_t>(kWord, cols - c));
         const uint64_t fg = word(c, n);
@@ -96,6 +101,8 @@ void encode_words(RunStore& store, Word word) {
         // reads as background, which closes a run at cols.
         uint64_t edges = fg ^ (fg << 1 | before);
         before = fg >> (kWord - 1);
+        *map++ = {edges << 1 | carried, filled - carried};
+        carried = edges >> (kWord - 1);
         // Four edges per round: the count per word follows no pattern, so
         // fewer rounds mean fewer jumps to mispredict.
         while (edges != 0) {
@@ -106,7 +113,11 @@ void encode_words(RunStore& store, Word word) {
             }
         }
     }
+    const std::size_t inside = filled;
     if (filled % 2 != 0) bounds[filled++] = static_cast<int32_t>(cols);  // ends in foreground
+    // The end of a run at cols, where no word held it (cols a multiple of 64).
+    *map++ = {carried | uint64_t{filled != inside} << 1, inside - carried};
+    if (cols % kWord == 0) *map = {0, filled};  // a word to spare: cols / 64 + 2 in all
     const uint64_t runs = first + filled / 2;
     store.bounds.resize(2 * runs);
     store.labels.resize(runs);
@@ -145,6 +156,22 @@ void append_run_row(RunStore& store, const int32_t* bounds, uint32_t count) {
     store.bounds.resize(2 * runs);
     if (count > 0)
         std::memcpy(store.bounds.data() + 2 * first, bounds, 2 * count * sizeof(int32_t));
+    if (store.cols > 0) {
+        // The edge map, as encode_words makes it.
+        const std::size_t words = edge_words(store.cols);
+        store.edge_maps.resize(2 * words);
+        EdgeWord* map = store.edge_maps.data() + (store.rows() & 1) * words;
+        for (std::size_t w = 0; w < words; ++w) map[w] = {0, 0};
+        for (uint32_t k = 0; k < 2 * count; ++k) {
+            const auto at = static_cast<std::size_t>(bounds[k]) + 1;
+            map[at / 64].bits |= uint64_t{1} << (at % 64);
+        }
+        uint64_t edges = 0;
+        for (std::size_t w = 0; w < words; ++w) {
+            map[w].before = edges;
+            edges += static_cast<uint64_t>(std::popcount(map[w].bits));
+        }
+    }
     store.labels.resize(runs);
     store.row_start.push_back(static_cast<uint32_t>(runs));
 }

@@ -25,6 +25,22 @@ enum class PixelKind : uint8_t { k8, k16, k32, k64, kBitMsb };
 // label 0 means none.
 constexpr std::uint64_t kMaxRuns = UINT32_MAX - 1;
 
+// A row's edges: where its runs start and where they end (one past their
+// last column), as bits. Word w holds columns 64w - 1 .. 64w + 62, bit j
+// column 64w + j - 1, so that column -1 (never an edge) and column cols (the
+// end of a run that reaches the last column) have places; `before` counts the
+// edges in the words before. The edges at or left of a column c number 2k + 1
+// when c lies in the row's run k, and 2k when it lies in the gap before run k:
+// so a run's first and last column (widened by the slack) say which runs of
+// the row above it touches.
+struct EdgeWord {
+    std::uint64_t bits;
+    std::uint64_t before;
+};
+
+// Words of one row's edge map.
+inline std::size_t edge_words(std::int64_t cols) { return static_cast<std::size_t>(cols / 64 + 2); }
+
 // The runs of consecutive image rows. Run i covers columns bounds[2i] to
 // bounds[2i + 1] - 1 of its row; a row's runs are consecutive, left to right,
 // and the runs of row r are row_start[r] .. row_start[r + 1] - 1.
@@ -37,6 +53,9 @@ struct RunStore {
     Buffer<int32_t> bounds;
     Buffer<uint32_t> labels;
     Buffer<uint32_t> row_start{1};
+    // Edge maps of the last two rows encoded, by the rows' parity, which the
+    // labeling pass reads (see EdgeWord); given back by end_labeling.
+    Buffer<EdgeWord> edge_maps;
     int64_t cols = 0;
 
     RunStore() { row_start[0] = 0; }
@@ -60,6 +79,10 @@ void append_run_row(RunStore& store, const int32_t* bounds, std::uint32_t count)
 // the trees of the runs above it that it touches (a shared column for
 // connectivity 4, a corner too for 8), or starts a tree of its own.
 void label_newest_row(RunStore& store, int connectivity);
+
+// Gives back what the labeling pass keeps between rows, once no row is to be
+// added to the store.
+void end_labeling(RunStore& store);
 
 // Regions numbered 1..count; how the final numbering is chosen.
 struct NumberingOptions {

@@ -216,6 +216,7 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
 
 uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
                       const NumberingOptions& options, int threads) {
+    for (std::size_t b = 0; b < count_bands; ++b) end_labeling(bands[b].store);
     std::vector<uint64_t> base(count_bands + 1, 0);
     for (std::size_t b = 0; b < count_bands; ++b) base[b + 1] = base[b] + bands[b].store.runs();
     BorderForest forest;
