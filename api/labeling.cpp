@@ -133,13 +133,15 @@ void Labeling::fill_regions(std::vector<Region>& regions) const {
         Region empty;
         empty.left = empty.top = INT64_MAX;
         empty.right = empty.bottom = INT64_MIN;
-        std::fill(regions.begin(), regions.end(), empty);
+        for (std::size_t k = 0; k < n; ++k) {
+            regions[k] = empty;
+            regions[k].label = first_label() + k;
+        }
     }
     for (const engine::Band& band : state_->bands) {
-        engine::sum_regions(band.store, band.first_row, regions.data(),
+        engine::sum_regions(band.store, band.first_row, regions.data(), first_label() - 1,
                             state_->raster ? &seen : nullptr);
     }
-    for (std::size_t k = 0; k < n; ++k) regions[k].label = first_label() + k;
 }
 
 std::vector<Run> Labeling::runs() const {

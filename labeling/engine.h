@@ -8,6 +8,7 @@
 // exceptions (std::bad_alloc, std::length_error), never the end of the process.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -119,57 +120,69 @@ std::uint64_t number_bands(Band* bands, std::size_t count, int connectivity,
 // region keeps each run's updates in one place.
 //
 // Regions numbered in raster order first appear in the order of their
-// numbers: then a record is set by its region's first run, and *seen (the
-// regions met so far, over the stores summed in turn) says which are.
-// Otherwise (seen null) every record is set beforehand to 0 and to an empty
-// box (left and top past any pixel, right and bottom before any).
+// numbers: then a record is set by its region's first run, label included
+// (base + k), and *seen (the regions met so far, over the stores summed in
+// turn) says which are. Otherwise (seen null) every record is set beforehand
+// to 0 and to an empty box (left and top past any pixel, right and bottom
+// before any).
 template <typename Region>
-void sum_regions(const RunStore& store, int64_t row_offset, Region* regions,
+void sum_regions(const RunStore& store, int64_t row_offset, Region* regions, std::uint64_t base,
                  std::uint64_t* seen = nullptr) {
     const int32_t* bounds = store.bounds.data();
     const std::uint32_t* labels = store.labels.data();
+    Region spare{};  // the runs of dropped regions (label 0) land here
+    // What a row's runs of one region side by side add up to, in registers
+    // until the next run is another region's: a region of many runs in a row
+    // is then updated once, and the test is a jump predicted well both on
+    // texture (the region changes at every run) and on spirals (it rarely does).
+    struct Part {
+        std::uint32_t label;
+        std::uint64_t area, sum_x;
+        int64_t left, right;
+    };
+    auto add = [&](const Part& p, int64_t y) {
+        Region& g = p.label != 0 ? regions[p.label - 1] : spare;
+        if (seen != nullptr && p.label > *seen) {
+            *seen = p.label;
+            g.label = base + p.label;
+            g.area = p.area;
+            g.sum_x = p.sum_x;
+            g.sum_y = static_cast<std::uint64_t>(y) * p.area;
+            g.left = p.left;
+            g.right = p.right;
+            g.top = y;
+            g.bottom = y;
+            return;
+        }
+        g.area += p.area;
+        g.sum_x += p.sum_x;
+        g.sum_y += static_cast<std::uint64_t>(y) * p.area;
+        g.left = std::min(g.left, p.left);
+        g.right = std::max(g.right, p.right);
+        g.top = std::min(g.top, y);
+        g.bottom = y;
+    };
     for (int64_t r = 0; r < store.rows(); ++r) {
         const int64_t y = r + row_offset;
         const std::uint32_t end = store.end_run(r);
         std::uint32_t i = store.first_run(r);
-        while (i < end) {
-            // Runs of one region side by side in a row are summed here first,
-            // so that a region of many runs is not updated run by run.
-            const std::uint32_t label = labels[i];
-            std::uint32_t j = i + 1;
-            while (j < end && labels[j] == label) ++j;
-            const int64_t first = bounds[2 * std::size_t(i)];
-            const int64_t last = bounds[2 * std::size_t(j) - 1] - 1;
-            std::uint64_t area = 0;
-            std::uint64_t sum_x = 0;
-            for (; i < j; ++i) {
-                const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(i)]);
-                const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(i) + 1]);
-                area += to - from;
-                // from + ... + (to - 1): one of the two factors is even.
-                sum_x += (from + to - 1) * (to - from) / 2;
+        if (i == end) continue;
+        Part part{labels[i], 0, 0, bounds[2 * std::size_t(i)], 0};
+        for (; i < end; ++i) {
+            const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(i)]);
+            const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(i) + 1]);
+            const std::uint64_t area = to - from;
+            // from + ... + (to - 1): one of the two factors is even.
+            const std::uint64_t sum_x = (from + to - 1) * area / 2;
+            if (labels[i] != part.label) {
+                add(part, y);
+                part = {labels[i], 0, 0, static_cast<int64_t>(from), 0};
             }
-            if (label == 0) continue;
-            Region& g = regions[label - 1];
-            if (seen != nullptr && label > *seen) {
-                *seen = label;
-                g.area = area;
-                g.sum_x = sum_x;
-                g.sum_y = static_cast<std::uint64_t>(y) * area;
-                g.left = first;
-                g.right = last;
-                g.top = y;
-                g.bottom = y;
-                continue;
-            }
-            g.area += area;
-            g.sum_x += sum_x;
-            g.sum_y += static_cast<std::uint64_t>(y) * area;
-            if (first < g.left) g.left = first;
-            if (last > g.right) g.right = last;
-            if (y < g.top) g.top = y;
-            g.bottom = y;
+            part.area += area;
+            part.sum_x += sum_x;
+            part.right = static_cast<int64_t>(to) - 1;
         }
+        add(part, y);
     }
 }
 
