@@ -156,25 +156,38 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
         return static_cast<std::size_t>(std::lower_bound(v.begin(), v.end(), g) - v.begin());
     };
 
-    // Every run to its band's root; the band's new regions counted.
+    // The band-local index of the next of `sorted` in band b at or after
+    // sorted[*k], or UINT64_MAX when none is left in the band.
+    auto next_in_band = [&](const std::vector<uint64_t>& sorted, std::size_t k, std::size_t b) {
+        return k < sorted.size() && sorted[k] < base[b + 1] ? sorted[k] - base[b] : UINT64_MAX;
+    };
+    // Every run to its band's root; the band's new regions counted. Roots and
+    // the rest follow no pattern on textured images, so the count is kept by
+    // adding, not by a jump; members and representatives, a few runs along
+    // the borders, are met by a jump that is rarely taken.
     run_tasks(static_cast<int>(count_bands), threads, [&](int band) {
         const std::size_t b = static_cast<std::size_t>(band);
         uint32_t* labels = bands[b].store.labels.data();
         const uint64_t runs = bands[b].store.runs();
         std::size_t m = first_at_or_after(members, base[b]);
         std::size_t r = first_at_or_after(referred, base[b]);
+        uint64_t next_member = next_in_band(members, m, b);
+        uint64_t next_referred = next_in_band(referred, r, b);
         uint64_t regions = 0;
         for (uint64_t i = 0; i < runs; ++i) {
-            if (labels[i] != i) {
-                labels[i] = labels[labels[i]];
-                continue;
+            const uint32_t up = labels[i];
+            labels[i] = labels[up];  // its root, which a root is already
+            regions += static_cast<uint64_t>(up == i);
+            if (i == next_member) {
+                // A member is a root; one that is not its forest's
+                // representative is no new region.
+                regions -= static_cast<uint64_t>(rep[m] != base[b] + i);
+                next_member = next_in_band(members, ++m, b);
             }
-            const uint64_t g = base[b] + i;
-            while (m < members.size() && members[m] < g) ++m;
-            if (m < members.size() && members[m] == g && rep[m] != g) continue;
-            ++regions;
-            while (r < referred.size() && referred[r] < g) ++r;
-            if (r < referred.size() && referred[r] == g) rank[r] = regions;
+            if (i == next_referred) {
+                rank[r] = regions;
+                next_referred = next_in_band(referred, ++r, b);
+            }
         }
         new_regions[b] = regions;
     });
@@ -197,16 +210,21 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
         uint32_t* labels = bands[b].store.labels.data();
         const uint64_t runs = bands[b].store.runs();
         std::size_t m = first_at_or_after(members, base[b]);
+        uint64_t next_member = next_in_band(members, m, b);
         uint64_t next = first_number[b];
         for (uint64_t i = 0; i < runs; ++i) {
-            if (labels[i] != i) {
-                labels[i] = labels[labels[i]];  // the root, numbered already
-                continue;
+            const uint32_t up = labels[i];
+            const uint32_t inherited = labels[up];  // the root's number, set already
+            const auto root = static_cast<uint32_t>(up == i);
+            next += root;
+            labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(next)) & (0 - root));
+            if (i == next_member) {
+                if (rep[m] != base[b] + i) {
+                    labels[i] = static_cast<uint32_t>(number_of(rep[m]));
+                    --next;
+                }
+                next_member = next_in_band(members, ++m, b);
             }
-            const uint64_t g = base[b] + i;
-            while (m < members.size() && members[m] < g) ++m;
-            const bool joined = m < members.size() && members[m] == g && rep[m] != g;
-            labels[i] = static_cast<uint32_t>(joined ? number_of(rep[m]) : ++next);
         }
     });
     return count;
