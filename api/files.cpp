@@ -113,23 +113,23 @@ void write_labels(const std::string& path, const LabelView& labels) {
     if ((format == OutputFormat::kPgm || format == OutputFormat::kPpm) && size != 1) {
         throw error("A greymap holds 8-bit labels; write these to .png, .tif, .npy or .pam.");
     }
-    RasterSpec spec;
-    spec.width = view.width;
-    spec.height = view.height;
-    spec.sample = sample_of(view.type);
-    spec.comment = path;
-    spec.maxval = 255;
+    RasterLayout layout;
+    layout.width = view.width;
+    layout.height = view.height;
+    layout.sample = sample_of(view.type);
+    layout.comment = path;
+    layout.maxval = 255;
     if (format == OutputFormat::kPam)
-        spec.maxval = pam_maxval(largest_in(view), 8 * static_cast<int>(size));
+        layout.maxval = pam_maxval(largest_in(view), 8 * static_cast<int>(size));
     try {
         std::unique_ptr<OutputFile> file;
         std::unique_ptr<RasterWriter> writer;
         if (path == "-") {
-            writer = create_stream_writer(format, stdout, false, spec);
+            writer = create_stream_writer(format, stdout, false, layout);
         } else {
             file = OutputFile::open(path.c_str());
             if (!file) throw error("Output file open failed");
-            writer = create_writer(format, *file, spec);
+            writer = create_writer(format, *file, layout);
         }
         // Rows go out one at a time, gathered when their labels are not packed.
         const bool packed = view.column_stride == static_cast<std::ptrdiff_t>(size);

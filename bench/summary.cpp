@@ -147,9 +147,9 @@ void print_summary(std::ostream& out) {
         if (size != size_of(image)) {
             size = size_of(image);
             out << "\n" << size << " x " << size << ", milliseconds per call\n";
-            print_row(out, {"image", "c", "runs", "read", "write", "label8", "label32", "cv",
-                            "sauf", "/cv", "/sauf", "stats", "cvstats", "/cvst", "st/l", "2thr",
-                            "x", "check"});
+            print_row(out,
+                      {"image", "c", "runs", "read", "write", "label8", "label32", "cv", "sauf",
+                       "/cv", "/sauf", "stats", "cvstats", "/cvst", "st/l", "2thr", "x", "check"});
         }
         for (int c : {4, 8}) {
             const std::string k = "-" + std::to_string(c) + "c";
@@ -166,8 +166,8 @@ void print_summary(std::ostream& out) {
                  c == 4 ? ms_cell(ms(f, "write")) : "", ms_cell(ms(f, "label8" + k)), ms_cell(l32),
                  ms_cell(ms(f, "cv" + k)), ms_cell(ms(f, "sauf" + k)), ratio(l32, ms(f, "cv" + k)),
                  ratio(l32, ms(f, "sauf" + k)), ms_cell(st), ms_cell(ms(f, "cvstats" + k)),
-                 ratio(st, ms(f, "cvstats" + k)), ratio(st, l32),
-                 ms_cell(ms(f, "label32j2" + k)), ratio(l32, ms(f, "label32j2" + k)), check});
+                 ratio(st, ms(f, "cvstats" + k)), ratio(st, l32), ms_cell(ms(f, "label32j2" + k)),
+                 ratio(l32, ms(f, "label32j2" + k)), check});
         }
     }
     if (image_order.empty()) return;

@@ -26,14 +26,14 @@ enum class Id {
     kVersion
 };
 
-struct Spec {
+struct OptionDef {
     Id id;
     const char* name;  // long name, without "--"
     char letter;       // short name, or 0
     bool takes_value;
 };
 
-constexpr Spec kSpecs[] = {
+constexpr OptionDef kOptionDefs[] = {
     {Id::kConnectivity, "connectivity", 'c', true},
     {Id::kStats, "stats", 's', true},
     {Id::kColor, "color", 0, true},
@@ -63,13 +63,13 @@ bool parse_number(std::string_view text, long long low, long long high, long lon
 }
 
 // Applies one option and its value; returns the error, or "" when all is well.
-std::string apply(const Spec& spec, std::string_view value, Options& o) {
-    const std::string shown = "--" + std::string(spec.name);
+std::string apply(const OptionDef& def, std::string_view value, Options& o) {
+    const std::string shown = "--" + std::string(def.name);
     auto bad = [&](const char* wanted) {
         return "invalid value '" + std::string(value) + "' for " + shown + " (" + wanted + ")";
     };
     long long n = 0;
-    switch (spec.id) {
+    switch (def.id) {
         case Id::kConnectivity:
             if (value != "4" && value != "8") return bad("4 or 8");
             o.connectivity = value == "8" ? 8 : 4;
@@ -110,14 +110,14 @@ std::string apply(const Spec& spec, std::string_view value, Options& o) {
     return "";
 }
 
-const Spec* find_long(std::string_view name, std::string* error) {
-    const Spec* found = nullptr;
+const OptionDef* find_long(std::string_view name, std::string* error) {
+    const OptionDef* found = nullptr;
     int matches = 0;
-    for (const Spec& spec : kSpecs) {
-        if (name == spec.name) return &spec;
+    for (const OptionDef& def : kOptionDefs) {
+        if (name == def.name) return &def;
         // An unambiguous prefix names its option, as GNU tools allow.
-        if (std::string_view(spec.name).substr(0, name.size()) == name) {
-            found = &spec;
+        if (std::string_view(def.name).substr(0, name.size()) == name) {
+            found = &def;
             ++matches;
         }
     }
@@ -144,9 +144,9 @@ bool holds_depth(const std::string& output, int bits) {
     return false;
 }
 
-const Spec* find_short(char letter) {
-    for (const Spec& spec : kSpecs) {
-        if (spec.letter == letter) return &spec;
+const OptionDef* find_short(char letter) {
+    for (const OptionDef& def : kOptionDefs) {
+        if (def.letter == letter) return &def;
     }
     return nullptr;
 }
@@ -180,31 +180,31 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
             const std::string_view body = arg.substr(2);
             const std::size_t eq = body.find('=');
             std::string error;
-            const Spec* spec = find_long(body.substr(0, eq), &error);
-            if (spec == nullptr) return fail(error);
+            const OptionDef* def = find_long(body.substr(0, eq), &error);
+            if (def == nullptr) return fail(error);
             std::string_view value;
-            if (spec->takes_value) {
+            if (def->takes_value) {
                 if (eq != std::string_view::npos) {
                     value = body.substr(eq + 1);
                 } else if (i + 1 < argc) {
                     value = argv[++i];
                 } else {
-                    return fail("option '--" + std::string(spec->name) + "' requires a value");
+                    return fail("option '--" + std::string(def->name) + "' requires a value");
                 }
             } else if (eq != std::string_view::npos) {
-                return fail("option '--" + std::string(spec->name) + "' takes no value");
+                return fail("option '--" + std::string(def->name) + "' takes no value");
             }
-            help |= spec->id == Id::kHelp;
-            version |= spec->id == Id::kVersion;
-            if (std::string e = apply(*spec, value, o); !e.empty()) return fail(e);
+            help |= def->id == Id::kHelp;
+            version |= def->id == Id::kVersion;
+            if (std::string e = apply(*def, value, o); !e.empty()) return fail(e);
             continue;
         }
         // Short options, bundled ("-q8" is not: a value ends the bundle).
         for (std::size_t k = 1; k < arg.size(); ++k) {
-            const Spec* spec = find_short(arg[k]);
-            if (spec == nullptr) return fail("invalid option -- '" + std::string(1, arg[k]) + "'");
+            const OptionDef* def = find_short(arg[k]);
+            if (def == nullptr) return fail("invalid option -- '" + std::string(1, arg[k]) + "'");
             std::string_view value;
-            if (spec->takes_value) {
+            if (def->takes_value) {
                 if (k + 1 < arg.size()) {
                     value = arg.substr(k + 1);
                 } else if (i + 1 < argc) {
@@ -214,8 +214,8 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
                 }
                 k = arg.size();
             }
-            help |= spec->id == Id::kHelp;
-            if (std::string e = apply(*spec, value, o); !e.empty()) return fail(e);
+            help |= def->id == Id::kHelp;
+            if (std::string e = apply(*def, value, o); !e.empty()) return fail(e);
         }
     }
     if (help) {

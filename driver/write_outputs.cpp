@@ -57,7 +57,7 @@ int narrowest_bits(uint64_t last) {
 struct Output {
     std::string name;  // "-": standard output
     OutputFormat format;
-    RasterSpec spec;
+    RasterLayout layout;
     enum class Kind { kLabels, kColor } kind;
     runlabel::LabelType labels = runlabel::LabelType::u8;
     std::unique_ptr<OutputFile> file;
@@ -70,9 +70,9 @@ void open_output(Output& out) {
     if (out.name != "-") {
         out.file = OutputFile::open(out.name.c_str());
         if (!out.file) throw FatalFailure{"Output file open failed"};
-        out.writer = create_writer(out.format, *out.file, out.spec);
+        out.writer = create_writer(out.format, *out.file, out.layout);
     } else {
-        out.writer = create_stream_writer(out.format, stdout, false, out.spec);
+        out.writer = create_stream_writer(out.format, stdout, false, out.layout);
     }
 }
 
@@ -86,17 +86,17 @@ Output label_output(const Options& options, const runlabel::Labeling& labeling,
     out.format =
         out.name == "-" || options.plain ? OutputFormat::kPgm : format_for_name(out.name.c_str());
     if (out.format == OutputFormat::kPpm) out.format = OutputFormat::kPgm;
-    out.spec.width = labeling.width();
-    out.spec.height = labeling.height();
-    out.spec.comment = out.name;
+    out.layout.width = labeling.width();
+    out.layout.height = labeling.height();
+    out.layout.comment = out.name;
     const uint64_t last = labeling.last_label();
     if (out.format == OutputFormat::kPgm) {
         // The greymap holds each label's low 8 bits, by design, and keeps a
         // greymap input's maxval.
-        out.spec.sample = SampleType::kU8;
-        out.spec.maxval = std::string(input.format) == "PGM"
-                              ? static_cast<int32_t>(std::min<int64_t>(input.maxval, 65535))
-                              : 255;
+        out.layout.sample = SampleType::kU8;
+        out.layout.maxval = std::string(input.format) == "PGM"
+                                ? static_cast<int32_t>(std::min<int64_t>(input.maxval, 65535))
+                                : 255;
         out.labels = runlabel::LabelType::u8;
         return out;
     }
@@ -107,8 +107,8 @@ Output label_output(const Options& options, const runlabel::Labeling& labeling,
                              std::to_string(bits) + " bits; give --depth " +
                              std::to_string(narrowest_bits(last)) + " or more.");
     }
-    out.spec.sample = sample_of_bits(bits);
-    out.spec.maxval = out.format == OutputFormat::kPam ? pam_maxval(last, bits) : 255;
+    out.layout.sample = sample_of_bits(bits);
+    out.layout.maxval = out.format == OutputFormat::kPam ? pam_maxval(last, bits) : 255;
     out.labels = label_type_of_bits(bits);
     return out;
 }
@@ -121,12 +121,12 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
     const OutputFormat named =
         out.name == "-" ? OutputFormat::kPpm : format_for_name(out.name.c_str());
     out.format = named == OutputFormat::kPgm ? OutputFormat::kPpm : named;
-    out.spec.width = labeling.width();
-    out.spec.height = labeling.height();
-    out.spec.sample = SampleType::kU8;
-    out.spec.channels = 3;
-    out.spec.maxval = 255;
-    out.spec.comment = out.name;
+    out.layout.width = labeling.width();
+    out.layout.height = labeling.height();
+    out.layout.sample = SampleType::kU8;
+    out.layout.channels = 3;
+    out.layout.maxval = 255;
+    out.layout.comment = out.name;
     return out;
 }
 
@@ -151,7 +151,7 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
     std::vector<Output> outputs;
     outputs.push_back(label_output(options, labeling, input));
     if (!options.color.empty()) outputs.push_back(color_output(options, labeling));
-    // Every writer checks its spec before anything is written; opening them
+    // Every writer checks its layout before anything is written; opening them
     // all first also makes sure no file is begun unless all can be.
     for (Output& out : outputs) open_output(out);
     // A file in memory takes memory: one that would not fit is refused now,
@@ -159,8 +159,8 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
     uint64_t in_memory = 0;
     for (const Output& out : outputs) {
         if (out.file && out.file->in_memory()) {
-            in_memory += row_bytes(out.spec.sample, out.spec.channels, out.spec.width) *
-                         static_cast<uint64_t>(out.spec.height);
+            in_memory += row_bytes(out.layout.sample, out.layout.channels, out.layout.width) *
+                         static_cast<uint64_t>(out.layout.height);
         }
     }
     if (in_memory > 0 && in_memory > page_headroom()) {
@@ -173,7 +173,7 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
     const int64_t height = labeling.height();
     std::size_t widest = 1;
     for (const Output& out : outputs) {
-        widest = std::max(widest, row_bytes(out.spec.sample, out.spec.channels, width));
+        widest = std::max(widest, row_bytes(out.layout.sample, out.layout.channels, width));
     }
     const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / widest));
     const std::size_t rows_at_once =

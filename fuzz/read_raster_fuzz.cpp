@@ -31,17 +31,17 @@ void check_round_trip(const RasterInfo& info, const std::vector<uint8_t>& sample
         info.channels == 3 && (info.sample == SampleType::kU8 || info.sample == SampleType::kU16);
     if (info.sample == SampleType::kBit || info.width == 0 || info.height == 0) return;
     if (info.channels != 1 && !colour) return;
-    RasterSpec spec;
-    spec.width = info.width;
-    spec.height = info.height;
-    spec.sample = info.sample;
-    spec.channels = info.channels;
+    RasterLayout layout;
+    layout.width = info.width;
+    layout.height = info.height;
+    layout.sample = info.sample;
+    layout.channels = info.channels;
     const char* name = fuzz_output_file();
     std::FILE* out = std::fopen(name, "w+b");
     FUZZ_CHECK(out != nullptr);
     {
         auto writer = create_stream_writer(colour ? OutputFormat::kPng : OutputFormat::kTiff, out,
-                                           true, spec);
+                                           true, layout);
         writer->write_rows(samples.data(), info.height);
         writer->finish();
     }

@@ -20,22 +20,22 @@ std::unique_ptr<RasterReader> open_tiff_raster(InputStream input);
 // the first raster byte.
 std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header);
 
-// Writers on a stream the caller owns. Each checks the spec first and throws
+// Writers on a stream the caller owns. Each checks the layout first and throws
 // ImageError(kUnsupported) before writing anything when its format cannot
 // hold it. magic is the greymap's or pixmap's first line ("P5", "P6").
 std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* magic,
-                                                 const RasterSpec& spec);
-std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterSpec& spec);
-std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterSpec& spec);
+                                                 const RasterLayout& layout);
+std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterLayout& layout);
+std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterLayout& layout);
 std::unique_ptr<RasterWriter> make_tiff_writer(std::FILE* out, bool seekable,
-                                               const RasterSpec& spec);
-std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterSpec& spec);
+                                               const RasterLayout& layout);
+std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterLayout& layout);
 
 // The one message of a failed write; a writer throws it as ImageError(kOutput).
 inline constexpr const char* kWriteFailed = "Output file write failed";
 [[noreturn]] void throw_write_failed();
 
-// Row counting shared by the writers: more rows than the spec, or fewer at
+// Row counting shared by the writers: more rows than the layout, or fewer at
 // the end, is a failed write rather than a file whose header lies.
 class CountedWriter : public RasterWriter {
   protected:
@@ -54,7 +54,7 @@ class CountedWriter : public RasterWriter {
 };
 
 // A header, then raw rows: the header goes out with the first rows (or at
-// finish, for an image of none), so that a spec refused before then has
+// finish, for an image of none), so that a layout refused before then has
 // written nothing.
 class HeaderedWriter : public CountedWriter {
   public:

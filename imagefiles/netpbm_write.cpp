@@ -22,9 +22,9 @@ using Kind = ImageError::Kind;
 
 class NetpbmWriter : public HeaderedWriter {
   public:
-    NetpbmWriter(std::FILE* out, const RasterSpec& spec, std::string header)
-        : HeaderedWriter(out, spec.height, std::move(header)),
-          row_(row_bytes(spec.sample, spec.channels, spec.width)) {}
+    NetpbmWriter(std::FILE* out, const RasterLayout& layout, std::string header)
+        : HeaderedWriter(out, layout.height, std::move(header)),
+          row_(row_bytes(layout.sample, layout.channels, layout.width)) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
         begin_rows(n);
@@ -40,15 +40,15 @@ class NetpbmWriter : public HeaderedWriter {
 // or less means one byte per sample whatever the rows hold.
 class PamWriter : public HeaderedWriter {
   public:
-    PamWriter(std::FILE* out, const RasterSpec& spec, std::string header)
-        : HeaderedWriter(out, spec.height, std::move(header)), spec_(spec) {}
+    PamWriter(std::FILE* out, const RasterLayout& layout, std::string header)
+        : HeaderedWriter(out, layout.height, std::move(header)), layout_(layout) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
         begin_rows(n);
-        const std::size_t in_row = row_bytes(spec_.sample, spec_.channels, spec_.width);
-        const std::size_t samples = std::size_t(spec_.width) * std::size_t(spec_.channels);
-        const bool narrow = spec_.maxval <= 255;
-        if (spec_.sample == SampleType::kU8 ||
+        const std::size_t in_row = row_bytes(layout_.sample, layout_.channels, layout_.width);
+        const std::size_t samples = std::size_t(layout_.width) * std::size_t(layout_.channels);
+        const bool narrow = layout_.maxval <= 255;
+        if (layout_.sample == SampleType::kU8 ||
             (!narrow && std::endian::native == std::endian::big)) {
             const std::size_t bytes = std::size_t(n) * in_row;
             put(rows, bytes);
@@ -72,18 +72,18 @@ class PamWriter : public HeaderedWriter {
     }
 
   private:
-    RasterSpec spec_;
+    RasterLayout layout_;
     std::vector<uint8_t> scratch_;
 };
 
 // The header as write_netpbm_header writes it, into memory.
-std::string netpbm_header_text(const char* magic, const RasterSpec& spec) {
+std::string netpbm_header_text(const char* magic, const RasterLayout& layout) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* memory = open_memstream(&text, &size);
     if (memory == nullptr) throw std::bad_alloc();
-    const bool ok = write_netpbm_header(memory, magic, spec.comment.c_str(), spec.width,
-                                        spec.height, spec.maxval);
+    const bool ok = write_netpbm_header(memory, magic, layout.comment.c_str(), layout.width,
+                                        layout.height, layout.maxval);
     std::fclose(memory);
     std::string header(text, size);
     std::free(text);
@@ -96,37 +96,37 @@ std::string netpbm_header_text(const char* magic, const RasterSpec& spec) {
 void throw_write_failed() { throw ImageError(Kind::kOutput, kWriteFailed); }
 
 std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* magic,
-                                                 const RasterSpec& spec) {
-    const bool pixmap = spec.channels == 3;
+                                                 const RasterLayout& layout) {
+    const bool pixmap = layout.channels == 3;
     const char* name = pixmap ? "A pixmap" : "A greymap";
-    if (spec.channels != 1 && spec.channels != 3) unsupported("A greymap holds one channel.");
-    if (spec.sample != SampleType::kU8)
+    if (layout.channels != 1 && layout.channels != 3) unsupported("A greymap holds one channel.");
+    if (layout.sample != SampleType::kU8)
         unsupported(std::string(name) +
                     " holds 8-bit samples only; name the output .png, .tif, .pam or .npy.");
     // Our own readers, and most others, read no size beyond an int.
-    if (spec.width > INT_MAX || spec.height > INT_MAX)
+    if (layout.width > INT_MAX || layout.height > INT_MAX)
         unsupported(std::string(name) + " holds at most 2147483647 rows and columns; name the " +
                     "output .tif or .npy.");
-    if (spec.width < 0 || spec.height < 0) unsupported("Output size is negative.");
-    return std::make_unique<NetpbmWriter>(out, spec, netpbm_header_text(magic, spec));
+    if (layout.width < 0 || layout.height < 0) unsupported("Output size is negative.");
+    return std::make_unique<NetpbmWriter>(out, layout, netpbm_header_text(magic, layout));
 }
 
-std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterSpec& spec) {
-    if (spec.channels != 1 && spec.channels != 3)
+std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterLayout& layout) {
+    if (layout.channels != 1 && layout.channels != 3)
         unsupported("PAM output holds one channel or three.");
-    if (spec.sample != SampleType::kU8 && spec.sample != SampleType::kU16)
+    if (layout.sample != SampleType::kU8 && layout.sample != SampleType::kU16)
         unsupported("PAM holds at most 16-bit samples; name the output .tif or .npy.");
-    if (spec.width > INT_MAX || spec.height > INT_MAX)
+    if (layout.width > INT_MAX || layout.height > INT_MAX)
         unsupported("PAM holds at most 2147483647 rows and columns; name the output .tif or .npy.");
-    if (spec.width < 0 || spec.height < 0) unsupported("Output size is negative.");
-    const int32_t widest = spec.sample == SampleType::kU8 ? 255 : 65535;
-    if (spec.maxval < 1 || spec.maxval > widest)
-        unsupported("PAM MAXVAL " + std::to_string(spec.maxval) + " does not fit the samples.");
+    if (layout.width < 0 || layout.height < 0) unsupported("Output size is negative.");
+    const int32_t widest = layout.sample == SampleType::kU8 ? 255 : 65535;
+    if (layout.maxval < 1 || layout.maxval > widest)
+        unsupported("PAM MAXVAL " + std::to_string(layout.maxval) + " does not fit the samples.");
     const std::string header =
-        "P7\nWIDTH " + std::to_string(spec.width) + "\nHEIGHT " + std::to_string(spec.height) +
-        "\nDEPTH " + std::to_string(spec.channels) + "\nMAXVAL " + std::to_string(spec.maxval) +
-        "\nTUPLTYPE " + (spec.channels == 3 ? "RGB" : "GRAYSCALE") + "\nENDHDR\n";
-    return std::make_unique<PamWriter>(out, spec, header);
+        "P7\nWIDTH " + std::to_string(layout.width) + "\nHEIGHT " + std::to_string(layout.height) +
+        "\nDEPTH " + std::to_string(layout.channels) + "\nMAXVAL " + std::to_string(layout.maxval) +
+        "\nTUPLTYPE " + (layout.channels == 3 ? "RGB" : "GRAYSCALE") + "\nENDHDR\n";
+    return std::make_unique<PamWriter>(out, layout, header);
 }
 
 int32_t pam_maxval(uint64_t largest, int bits) {

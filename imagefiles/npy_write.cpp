@@ -12,14 +12,14 @@ namespace {
 
 class NpyWriter : public HeaderedWriter {
   public:
-    NpyWriter(std::FILE* out, const RasterSpec& spec, std::string header)
-        : HeaderedWriter(out, spec.height, std::move(header)), spec_(spec) {}
+    NpyWriter(std::FILE* out, const RasterLayout& layout, std::string header)
+        : HeaderedWriter(out, layout.height, std::move(header)), layout_(layout) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
         begin_rows(n);
-        const int size = sample_bytes(spec_.sample);
+        const int size = sample_bytes(layout_.sample);
         const std::size_t bytes =
-            std::size_t(n) * row_bytes(spec_.sample, spec_.channels, spec_.width);
+            std::size_t(n) * row_bytes(layout_.sample, layout_.channels, layout_.width);
         if (size == 1 || std::endian::native == std::endian::little) {
             put(rows, bytes);
             return;
@@ -30,14 +30,14 @@ class NpyWriter : public HeaderedWriter {
     }
 
   private:
-    RasterSpec spec_;
+    RasterLayout layout_;
     std::vector<uint8_t> scratch_;
 };
 
-std::string npy_header(const RasterSpec& spec) {
-    std::string shape = std::to_string(spec.height) + ", " + std::to_string(spec.width);
-    if (spec.channels != 1) shape += ", " + std::to_string(spec.channels);
-    std::string dict = "{'descr': '<u" + std::to_string(sample_bytes(spec.sample)) +
+std::string npy_header(const RasterLayout& layout) {
+    std::string shape = std::to_string(layout.height) + ", " + std::to_string(layout.width);
+    if (layout.channels != 1) shape += ", " + std::to_string(layout.channels);
+    std::string dict = "{'descr': '<u" + std::to_string(sample_bytes(layout.sample)) +
                        "', 'fortran_order': False, 'shape': (" + shape + "), }";
     // Magic (6), version (2) and length (2) come first; the dict ends in a
     // newline, and the whole header fills a multiple of 64 bytes.
@@ -52,10 +52,10 @@ std::string npy_header(const RasterSpec& spec) {
 
 }  // namespace
 
-std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterSpec& spec) {
-    if (spec.sample == SampleType::kBit)
+std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterLayout& layout) {
+    if (layout.sample == SampleType::kBit)
         throw ImageError(ImageError::Kind::kUnsupported, "NPY output holds 8 to 64-bit samples.");
-    if (spec.width < 0 || spec.height < 0 || spec.channels < 1)
+    if (layout.width < 0 || layout.height < 0 || layout.channels < 1)
         throw ImageError(ImageError::Kind::kUnsupported, "Output size is negative.");
-    return std::make_unique<NpyWriter>(out, spec, npy_header(spec));
+    return std::make_unique<NpyWriter>(out, layout, npy_header(layout));
 }

@@ -59,12 +59,12 @@ int write_pgm(const char* file_name, const GreyImage* image) {
     std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
     if (out == nullptr) fatal_error("Output file open failed");
     try {
-        RasterSpec spec;
-        spec.width = image->width;
-        spec.height = image->height;
-        spec.maxval = image->maxval;
-        spec.comment = file_name;
-        auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
+        RasterLayout layout;
+        layout.width = image->width;
+        layout.height = image->height;
+        layout.maxval = image->maxval;
+        layout.comment = file_name;
+        auto writer = make_netpbm_writer(out->stream(), image->magic, layout);
         // A caller's matrix may hold its rows anywhere; rows that lie one after
         // another go out as one block.
         uint8_t* const* rows = image->pixels;

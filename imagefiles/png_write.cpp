@@ -1,6 +1,6 @@
 // PNG output through libpng: 8- or 16-bit grey labels, or a colour view, a row
 // at a time. Nothing is written until the first rows (or finish) arrive, so a
-// refused spec leaves the output empty.
+// refused layout leaves the output empty.
 #include <png.h>
 
 #include <bit>
@@ -36,7 +36,7 @@ void write_bytes(png_structp png, png_bytep data, png_size_t size) {
 
 void flush_bytes(png_structp) {}
 
-bool write_header(Encoder* e, const RasterSpec* spec) {
+bool write_header(Encoder* e, const RasterLayout* layout) {
     if (setjmp(png_jmpbuf(e->png))) return false;
     png_set_write_fn(e->png, e, write_bytes, flush_bytes);
     png_set_user_limits(e->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
@@ -47,10 +47,10 @@ bool write_header(Encoder* e, const RasterSpec* spec) {
     // from the pixel to the left is 0 inside a region, which is what the
     // compression wants.
     png_set_filter(e->png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    const int depth = spec->sample == SampleType::kU16 ? 16 : 8;
-    png_set_IHDR(e->png, e->info, png_uint_32(spec->width), png_uint_32(spec->height), depth,
-                 spec->channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    const int depth = layout->sample == SampleType::kU16 ? 16 : 8;
+    png_set_IHDR(e->png, e->info, png_uint_32(layout->width), png_uint_32(layout->height), depth,
+                 layout->channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(e->png, e->info);
     if (depth == 16 && std::endian::native == std::endian::little) png_set_swap(e->png);
     return true;
@@ -72,7 +72,8 @@ bool write_end(Encoder* e) {
 
 class PngWriter : public CountedWriter {
   public:
-    PngWriter(std::FILE* out, const RasterSpec& spec) : CountedWriter(spec.height), spec_(spec) {
+    PngWriter(std::FILE* out, const RasterLayout& layout)
+        : CountedWriter(layout.height), layout_(layout) {
         encoder_.out = out;
         encoder_.png =
             png_create_write_struct(PNG_LIBPNG_VER_STRING, &encoder_, on_error, on_warning);
@@ -84,7 +85,7 @@ class PngWriter : public CountedWriter {
     void write_rows(const uint8_t* rows, int64_t n) override {
         start();
         count(n);
-        const std::size_t row = row_bytes(spec_.sample, spec_.channels, spec_.width);
+        const std::size_t row = row_bytes(layout_.sample, layout_.channels, layout_.width);
         for (int64_t r = 0; r < n; ++r)
             if (!write_row(&encoder_, rows + std::size_t(r) * row)) throw_write_failed();
     }
@@ -99,24 +100,25 @@ class PngWriter : public CountedWriter {
     void start() {
         if (started_) return;
         started_ = true;
-        if (!write_header(&encoder_, &spec_)) throw_write_failed();
+        if (!write_header(&encoder_, &layout_)) throw_write_failed();
     }
 
     Encoder encoder_;
-    RasterSpec spec_;
+    RasterLayout layout_;
     bool started_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterSpec& spec) {
+std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterLayout& layout) {
     auto refuse = [](const char* message) { throw ImageError(Kind::kUnsupported, message); };
-    if (spec.channels != 1 && spec.channels != 3) refuse("PNG output holds one channel or three.");
-    if (spec.sample != SampleType::kU8 && spec.sample != SampleType::kU16)
+    if (layout.channels != 1 && layout.channels != 3)
+        refuse("PNG output holds one channel or three.");
+    if (layout.sample != SampleType::kU8 && layout.sample != SampleType::kU16)
         refuse("PNG holds at most 16-bit samples; name the output .tif or .npy.");
-    if (spec.width < 1 || spec.height < 1)
+    if (layout.width < 1 || layout.height < 1)
         refuse("PNG holds no empty image; name the output .pgm, .tif or .npy.");
-    if (spec.width > PNG_UINT_31_MAX || spec.height > PNG_UINT_31_MAX)
+    if (layout.width > PNG_UINT_31_MAX || layout.height > PNG_UINT_31_MAX)
         refuse("PNG holds at most 2147483647 rows and columns; name the output .tif or .npy.");
-    return std::make_unique<PngWriter>(out, spec);
+    return std::make_unique<PngWriter>(out, layout);
 }

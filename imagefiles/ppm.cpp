@@ -65,13 +65,13 @@ int write_ppm(const char* file_name, const ColorImage* image) {
     std::unique_ptr<OutputFile> out = OutputFile::open(file_name);
     if (out == nullptr) fatal_error("Output file open failed");
     try {
-        RasterSpec spec;
-        spec.width = width;
-        spec.height = image->height;
-        spec.channels = 3;
-        spec.maxval = image->maxval;
-        spec.comment = file_name;
-        auto writer = make_netpbm_writer(out->stream(), image->magic, spec);
+        RasterLayout layout;
+        layout.width = width;
+        layout.height = image->height;
+        layout.channels = 3;
+        layout.maxval = image->maxval;
+        layout.comment = file_name;
+        auto writer = make_netpbm_writer(out->stream(), image->magic, layout);
         for (int r = 0; r < image->height; ++r) {
             for (int c = 0; c < width; ++c) {
                 row[3 * c] = image->red[r][c];

@@ -80,33 +80,33 @@ OutputFormat format_for_name(const char* name) {
 }
 
 std::unique_ptr<RasterWriter> create_stream_writer(OutputFormat format, std::FILE* out,
-                                                   bool seekable, const RasterSpec& spec) {
+                                                   bool seekable, const RasterLayout& layout) {
     switch (format) {
         case OutputFormat::kPgm:
-            if (spec.channels == 3)
+            if (layout.channels == 3)
                 throw ImageError(
                     ImageError::Kind::kUnsupported,
                     "A greymap holds one channel; name the output .ppm, .png or .tif.");
-            return make_netpbm_writer(out, "P5", spec);
+            return make_netpbm_writer(out, "P5", layout);
         case OutputFormat::kPpm:
-            if (spec.channels != 3)
+            if (layout.channels != 3)
                 throw ImageError(ImageError::Kind::kUnsupported,
                                  "A pixmap holds three channels; name the output .pgm or .pam.");
-            return make_netpbm_writer(out, "P6", spec);
+            return make_netpbm_writer(out, "P6", layout);
         case OutputFormat::kPam:
-            return make_pam_writer(out, spec);
+            return make_pam_writer(out, layout);
         case OutputFormat::kPng:
-            return make_png_writer(out, spec);
+            return make_png_writer(out, layout);
         case OutputFormat::kTiff:
-            return make_tiff_writer(out, seekable, spec);
+            return make_tiff_writer(out, seekable, layout);
         case OutputFormat::kNpy:
-            return make_npy_writer(out, spec);
+            return make_npy_writer(out, layout);
     }
     throw ImageError(ImageError::Kind::kUnsupported, "Output format is not known.");
 }
 
 std::unique_ptr<RasterWriter> create_writer(OutputFormat format, OutputFile& out,
-                                            const RasterSpec& spec) {
+                                            const RasterLayout& layout) {
     return std::make_unique<OutputFileWriter>(
-        create_stream_writer(format, out.stream(), out.seekable(), spec), out);
+        create_stream_writer(format, out.stream(), out.seekable(), layout), out);
 }

@@ -101,7 +101,7 @@ OutputFormat format_for_name(const char* name);
 // asked for (a maxval below 256 would make 16-bit labels one byte wide).
 int32_t pam_maxval(uint64_t largest, int bits);
 
-struct RasterSpec {
+struct RasterLayout {
     int64_t width = 0;
     int64_t height = 0;
     SampleType sample = SampleType::kU8;  // kU8 .. kU64; kBit is not written
@@ -113,9 +113,9 @@ struct RasterSpec {
 class RasterWriter {
   public:
     virtual ~RasterWriter() = default;
-    // Writes the next n rows (RasterSpec's layout, row_bytes each, one after
+    // Writes the next n rows (as RasterLayout says, row_bytes each, one after
     // another). Throws ImageError(kOutput) when the output cannot take them or
-    // when more rows arrive than the spec's height.
+    // when more rows arrive than the layout's height.
     virtual void write_rows(const uint8_t* rows, int64_t n) = 0;
     // After the last row: trailers, directories, checksums. Throws
     // ImageError(kOutput) when rows are missing or a write failed. The caller
@@ -123,16 +123,16 @@ class RasterWriter {
     virtual void finish() = 0;
 };
 
-// A writer of format into out. Throws ImageError(kUnsupported) for a spec the
+// A writer of format into out. Throws ImageError(kUnsupported) for a layout the
 // format cannot hold (16-bit PNG is the widest PNG, for instance), with a
 // message that names a format that would; nothing has been written then. A
 // writer that fails marks out failed, so that its commit discards the file.
 // out must outlive the writer.
 std::unique_ptr<RasterWriter> create_writer(OutputFormat format, OutputFile& out,
-                                            const RasterSpec& spec);
+                                            const RasterLayout& layout);
 
 // The same on a plain stream (seekable tells whether it can seek; a TIFF on
 // one that cannot is built in an anonymous temporary and copied at finish).
 // The caller owns the stream and decides what becomes of it on failure.
 std::unique_ptr<RasterWriter> create_stream_writer(OutputFormat format, std::FILE* out,
-                                                   bool seekable, const RasterSpec& spec);
+                                                   bool seekable, const RasterLayout& layout);

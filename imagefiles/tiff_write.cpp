@@ -71,8 +71,8 @@ constexpr std::size_t kStripBytes = 256 * 1024;
 
 class TiffWriter : public CountedWriter {
   public:
-    TiffWriter(std::FILE* out, bool seekable, const RasterSpec& spec)
-        : CountedWriter(spec.height), out_(out), seekable_(seekable), spec_(spec) {}
+    TiffWriter(std::FILE* out, bool seekable, const RasterLayout& layout)
+        : CountedWriter(layout.height), out_(out), seekable_(seekable), layout_(layout) {}
 
     ~TiffWriter() override {
         if (tif_ != nullptr) TIFFClose(tif_);
@@ -82,7 +82,7 @@ class TiffWriter : public CountedWriter {
     void write_rows(const uint8_t* rows, int64_t n) override {
         start();
         count(n);
-        const std::size_t row = row_bytes(spec_.sample, spec_.channels, spec_.width);
+        const std::size_t row = row_bytes(layout_.sample, layout_.channels, layout_.width);
         for (int64_t r = 0; r < n; ++r, ++next_row_) {
             // Uncompressed and in the machine's byte order, the scanline is
             // only copied by libtiff, never changed.
@@ -125,18 +125,18 @@ class TiffWriter : public CountedWriter {
         TIFFOpenOptionsFree(options);
         if (tif_ == nullptr) throw_write_failed();
 
-        const int bits = 8 * sample_bytes(spec_.sample);
-        const std::size_t row = row_bytes(spec_.sample, spec_.channels, spec_.width);
+        const int bits = 8 * sample_bytes(layout_.sample);
+        const std::size_t row = row_bytes(layout_.sample, layout_.channels, layout_.width);
         const auto strip_rows = uint32_t(std::clamp<int64_t>(
-            int64_t(kStripBytes / std::max<std::size_t>(row, 1)), 1, spec_.height));
+            int64_t(kStripBytes / std::max<std::size_t>(row, 1)), 1, layout_.height));
         const bool ok =
-            TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, uint32_t(spec_.width)) &&
-            TIFFSetField(tif_, TIFFTAG_IMAGELENGTH, uint32_t(spec_.height)) &&
+            TIFFSetField(tif_, TIFFTAG_IMAGEWIDTH, uint32_t(layout_.width)) &&
+            TIFFSetField(tif_, TIFFTAG_IMAGELENGTH, uint32_t(layout_.height)) &&
             TIFFSetField(tif_, TIFFTAG_BITSPERSAMPLE, bits) &&
-            TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, spec_.channels) &&
+            TIFFSetField(tif_, TIFFTAG_SAMPLESPERPIXEL, layout_.channels) &&
             TIFFSetField(tif_, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
             TIFFSetField(tif_, TIFFTAG_PHOTOMETRIC,
-                         spec_.channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
+                         layout_.channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK) &&
             TIFFSetField(tif_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(tif_, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
             TIFFSetField(tif_, TIFFTAG_ROWSPERSTRIP, strip_rows);
@@ -145,10 +145,10 @@ class TiffWriter : public CountedWriter {
 
     // Raster, strip tables and directory past what 32-bit offsets reach.
     bool big() const {
-        const uint64_t row = row_bytes(spec_.sample, spec_.channels, spec_.width);
-        const uint64_t raster = row * uint64_t(spec_.height);
+        const uint64_t row = row_bytes(layout_.sample, layout_.channels, layout_.width);
+        const uint64_t raster = row * uint64_t(layout_.height);
         const uint64_t strips =
-            uint64_t(spec_.height) / std::max<uint64_t>(1, kStripBytes / row) + 1;
+            uint64_t(layout_.height) / std::max<uint64_t>(1, kStripBytes / row) + 1;
         return raster + strips * 8 + 4096 > UINT32_MAX;
     }
 
@@ -163,7 +163,7 @@ class TiffWriter : public CountedWriter {
 
     std::FILE* out_;
     bool seekable_;
-    RasterSpec spec_;
+    RasterLayout layout_;
     Sink sink_;
     std::FILE* spool_ = nullptr;
     TIFF* tif_ = nullptr;
@@ -174,15 +174,17 @@ class TiffWriter : public CountedWriter {
 }  // namespace
 
 std::unique_ptr<RasterWriter> make_tiff_writer(std::FILE* out, bool seekable,
-                                               const RasterSpec& spec) {
+                                               const RasterLayout& layout) {
     auto refuse = [](const char* message) { throw ImageError(Kind::kUnsupported, message); };
-    if (spec.channels != 1 && spec.channels != 3) refuse("TIFF output holds one channel or three.");
-    if (spec.sample == SampleType::kBit) refuse("TIFF output holds 8 to 64-bit samples.");
-    if (spec.channels == 3 && spec.sample != SampleType::kU8 && spec.sample != SampleType::kU16)
+    if (layout.channels != 1 && layout.channels != 3)
+        refuse("TIFF output holds one channel or three.");
+    if (layout.sample == SampleType::kBit) refuse("TIFF output holds 8 to 64-bit samples.");
+    if (layout.channels == 3 && layout.sample != SampleType::kU8 &&
+        layout.sample != SampleType::kU16)
         refuse("A TIFF colour view holds at most 16-bit samples; name the output .npy.");
-    if (spec.width < 1 || spec.height < 1)
+    if (layout.width < 1 || layout.height < 1)
         refuse("TIFF holds no empty image; name the output .pgm or .npy.");
-    if (spec.width > UINT32_MAX || spec.height > UINT32_MAX)
+    if (layout.width > UINT32_MAX || layout.height > UINT32_MAX)
         refuse("TIFF holds at most 4294967295 rows and columns; name the output .npy.");
-    return std::make_unique<TiffWriter>(out, seekable, spec);
+    return std::make_unique<TiffWriter>(out, seekable, layout);
 }

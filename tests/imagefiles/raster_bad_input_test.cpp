@@ -99,10 +99,10 @@ std::string small_png() {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* memory = open_memstream(&text, &size);
-    RasterSpec spec;
-    spec.width = 5;
-    spec.height = 3;
-    auto writer = create_stream_writer(OutputFormat::kPng, memory, false, spec);
+    RasterLayout layout;
+    layout.width = 5;
+    layout.height = 3;
+    auto writer = create_stream_writer(OutputFormat::kPng, memory, false, layout);
     const uint8_t rows[15] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
     writer->write_rows(rows, 3);
     writer->finish();

@@ -1,7 +1,7 @@
 // Every output format read back by an independent reader (numpy.load, PIL,
 // tifffile, pamtopnm in check_outputs.py, run once per test program): label
 // rasters with 300 and 70 000 distinct labels, every value exact. Then the
-// refusals: a spec a format cannot hold leaves no file and says which would.
+// refusals: a layout a format cannot hold leaves no file and says which would.
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -94,29 +94,29 @@ std::vector<uint8_t> rows_of(const std::vector<uint64_t>& values, SampleType sam
     return rows;
 }
 
-RasterSpec spec_of(const WriterCase& c) {
-    RasterSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.sample = c.sample;
-    spec.channels = c.channels;
-    spec.maxval = c.sample == S::kU16 ? c.labels : 255;
-    spec.comment = c.file;
-    return spec;
+RasterLayout layout_of(const WriterCase& c) {
+    RasterLayout layout;
+    layout.width = kWidth;
+    layout.height = kHeight;
+    layout.sample = c.sample;
+    layout.channels = c.channels;
+    layout.maxval = c.sample == S::kU16 ? c.labels : 255;
+    layout.comment = c.file;
+    return layout;
 }
 
 // Writes the case in bands of 17 rows, the last one short.
 void write_case(const std::string& dir, const WriterCase& c) {
     const std::vector<uint64_t> values = label_values(c);
     const std::vector<uint8_t> rows = rows_of(values, c.sample);
-    const RasterSpec spec = spec_of(c);
+    const RasterLayout layout = layout_of(c);
     const std::size_t row = row_bytes(c.sample, c.channels, kWidth);
     const std::string name = dir + "/" + c.file;
     auto out = OutputFile::open(name.c_str());
     ASSERT_NE(out, nullptr);
     std::unique_ptr<RasterWriter> writer =
-        c.seekable ? create_writer(format_for_name(c.file), *out, spec)
-                   : create_stream_writer(format_for_name(c.file), out->stream(), false, spec);
+        c.seekable ? create_writer(format_for_name(c.file), *out, layout)
+                   : create_stream_writer(format_for_name(c.file), out->stream(), false, layout);
     for (int y = 0; y < kHeight; y += 17)
         writer->write_rows(rows.data() + std::size_t(y) * row, std::min(17, kHeight - y));
     writer->finish();
@@ -216,21 +216,21 @@ const Refusal kRefusals[] = {
      "A pixmap holds three channels; name the output .pgm or .pam."},
 };
 
-class RefusedSpec : public TempDirTest, public testing::WithParamInterface<Refusal> {};
+class RefusedLayout : public TempDirTest, public testing::WithParamInterface<Refusal> {};
 
-TEST_P(RefusedSpec, SaysWhichFormatWouldHoldItAndLeavesNoFile) {
+TEST_P(RefusedLayout, SaysWhichFormatWouldHoldItAndLeavesNoFile) {
     const Refusal& c = GetParam();
-    RasterSpec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.sample = c.sample;
-    spec.channels = c.channels;
+    RasterLayout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.sample = c.sample;
+    layout.channels = c.channels;
     const std::string name = path(c.file);
     {
         auto out = OutputFile::open(name.c_str());
         ASSERT_NE(out, nullptr);
         try {
-            create_writer(format_for_name(c.file), *out, spec);
+            create_writer(format_for_name(c.file), *out, layout);
             ADD_FAILURE() << "not refused";
         } catch (const ImageError& error) {
             EXPECT_EQ(error.kind(), ImageError::Kind::kUnsupported);
@@ -241,7 +241,7 @@ TEST_P(RefusedSpec, SaysWhichFormatWouldHoldItAndLeavesNoFile) {
     EXPECT_TRUE(std::filesystem::is_empty(dir_));
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, RefusedSpec, testing::ValuesIn(kRefusals),
+INSTANTIATE_TEST_SUITE_P(Formats, RefusedLayout, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Rows missing at finish, or one too many, fail the output: committing it
@@ -249,14 +249,14 @@ INSTANTIATE_TEST_SUITE_P(Formats, RefusedSpec, testing::ValuesIn(kRefusals),
 TEST_F(TempDirTest, WrongRowCountFailsTheOutput) {
     for (const char* file : {"a.png", "a.tif", "a.npy", "a.pam", "a.pgm"}) {
         SCOPED_TRACE(file);
-        RasterSpec spec;
-        spec.width = 3;
-        spec.height = 2;
+        RasterLayout layout;
+        layout.width = 3;
+        layout.height = 2;
         const uint8_t rows[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
         const std::string name = path(file);
         for (const int64_t n : {1, 3}) {
             auto out = OutputFile::open(name.c_str());
-            auto writer = create_writer(format_for_name(file), *out, spec);
+            auto writer = create_writer(format_for_name(file), *out, layout);
             try {
                 writer->write_rows(rows, n);
                 writer->finish();
