@@ -8,6 +8,7 @@
 #include "api/state.h"
 #include "api/views.h"
 #include "labeling/parallel.h"
+#include "support/support.h"
 
 namespace runlabel {
 
@@ -124,7 +125,7 @@ void Labeling::fill_regions(std::vector<Region>& regions) const {
         // huge pages, a fault per 2 MiB.
         std::vector<Region>().swap(regions);
         regions.reserve(n);
-        engine::advise_huge_pages(regions.data(), n * sizeof(Region));
+        advise_huge_pages(regions.data(), n * sizeof(Region));
     }
     regions.resize(n);
     if (n == 0) return;

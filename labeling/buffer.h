@@ -27,10 +27,6 @@ void check_memory(std::size_t bytes);
 void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes);
 void free_block(void* block, std::size_t bytes);
 
-// Asks for huge pages over the whole ones inside [data, data + bytes): for
-// memory of another allocator's (a caller's vector) not yet touched.
-void advise_huge_pages(void* data, std::size_t bytes);
-
 // True when blocks grow by copying (under the address sanitizer, which sees
 // every block through malloc): the old block and the new one are then held at
 // once.

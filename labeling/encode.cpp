@@ -3,6 +3,7 @@
 // run boundaries, which go straight into the store's bounds.
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -150,28 +151,13 @@ void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
 }
 
 void append_run_row(RunStore& store, const int32_t* bounds, uint32_t count) {
+    assert(store.cols == 0);
     const uint64_t first = store.runs();
     if (first + count > kMaxRuns) throw std::length_error("Too many runs in image");
     const uint64_t runs = first + count;
     store.bounds.resize(2 * runs);
     if (count > 0)
         std::memcpy(store.bounds.data() + 2 * first, bounds, 2 * count * sizeof(int32_t));
-    if (store.cols > 0) {
-        // The edge map, as encode_words makes it.
-        const std::size_t words = edge_words(store.cols);
-        store.edge_maps.resize(2 * words);
-        EdgeWord* map = store.edge_maps.data() + (store.rows() & 1) * words;
-        for (std::size_t w = 0; w < words; ++w) map[w] = {0, 0};
-        for (uint32_t k = 0; k < 2 * count; ++k) {
-            const auto at = static_cast<std::size_t>(bounds[k]) + 1;
-            map[at / 64].bits |= uint64_t{1} << (at % 64);
-        }
-        uint64_t edges = 0;
-        for (std::size_t w = 0; w < words; ++w) {
-            map[w].before = edges;
-            edges += static_cast<uint64_t>(std::popcount(map[w].bits));
-        }
-    }
     store.labels.resize(runs);
     store.row_start.push_back(static_cast<uint32_t>(runs));
 }

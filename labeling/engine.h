@@ -73,7 +73,8 @@ struct RunStore {
 void encode_row(RunStore& store, const void* pixels, PixelKind kind);
 
 // Appends one row given as runs: count pairs of (first column, one past the
-// last), ordered and apart, as encode_row would make them.
+// last), ordered and apart. For stores of runs whose columns no width bounds
+// (cols 0): the labeling pass walks such rows, keeping no edge map.
 void append_run_row(RunStore& store, const int32_t* bounds, std::uint32_t count);
 
 // The top-down pass for the newest row of the store: each of its runs joins

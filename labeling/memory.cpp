@@ -56,8 +56,6 @@ constexpr std::size_t kLookEvery = std::size_t(32) << 20;
 thread_local std::size_t grown_since_look = 0;
 
 #ifndef RUNLABEL_PLAIN_BLOCKS
-constexpr std::size_t kPage = 4096;
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
 // A large block's mapping starts with its length; the bytes handed out
 // follow, a cache line in.
@@ -71,25 +69,6 @@ std::size_t& mapped_of(void* block) {
 
 std::size_t mapping_for(std::size_t bytes) {
     return (bytes + kHeader + kHugePage - 1) & ~(kHugePage - 1);
-}
-
-// The whole mapping, not just its aligned interior: advice on part of a
-// mapping splits it in two, and a mapping in two parts can no longer be grown
-// by mremap. The kernel backs with huge pages what lies on their boundaries.
-void advise_huge(void* mapping, std::size_t length) { madvise(mapping, length, MADV_HUGEPAGE); }
-
-// A mapping of length bytes that starts on a huge page: more is mapped and
-// the ends cut off. (Recent kernels align such mappings by themselves.)
-void* map_aligned(std::size_t length) {
-    const std::size_t over = length + kHugePage - kPage;
-    void* mapping = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED) return nullptr;
-    const auto at = reinterpret_cast<std::uintptr_t>(mapping);
-    const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
-    if (start > at) munmap(mapping, start - at);
-    if (start + length < at + over)
-        munmap(reinterpret_cast<void*>(start + length), at + over - start - length);
-    return reinterpret_cast<void*>(start);
 }
 
 void unmap_block(void* block) {
@@ -156,9 +135,8 @@ void keep(void* b) {
 void* map_block(std::size_t bytes) {
     if (void* b = take_kept(bytes)) return b;
     const std::size_t length = mapping_for(bytes);
-    void* mapping = map_aligned(length);
+    void* mapping = map_huge_pages(length);
     if (mapping == nullptr) return nullptr;
-    advise_huge(mapping, length);
     mapped_bytes += length;
     *static_cast<std::size_t*>(mapping) = length;
     return static_cast<char*>(mapping) + kHeader;
@@ -170,7 +148,7 @@ void* grow_mapping(void* block, std::size_t bytes) {
     void* moved =
         mremap(static_cast<char*>(block) - kHeader, mapped_of(block), length, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) return nullptr;
-    advise_huge(moved, length);
+    madvise(moved, length, MADV_HUGEPAGE);  // the whole mapping, so that it stays one
     mapped_bytes += length - mapped_of(static_cast<char*>(moved) + kHeader);
     *static_cast<std::size_t*>(moved) = length;
     return static_cast<char*>(moved) + kHeader;
@@ -218,18 +196,6 @@ void free_block(void* block, std::size_t bytes) {
     (void)bytes;
 #endif
     std::free(block);
-}
-
-void advise_huge_pages(void* data, std::size_t bytes) {
-#ifndef RUNLABEL_PLAIN_BLOCKS
-    const auto at = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t from = (at + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t to = (at + bytes) & ~(kHugePage - 1);
-    if (from < to) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
 }
 
 bool blocks_grow_by_copying() {

@@ -25,6 +25,18 @@ inline uint32_t local_root(uint32_t* parent, uint32_t x) {
     return x;
 }
 
+// Run i, whose parent (or root) comes before it and holds its number by now,
+// takes that number; a root takes the next one. Roots and the rest follow no
+// pattern on textured images: both values are had and one kept by a mask,
+// not a jump.
+inline void number_run(uint32_t* labels, uint64_t i, uint64_t& last) {
+    const uint32_t up = labels[i];
+    const uint32_t inherited = labels[up];
+    const auto root = static_cast<uint32_t>(up == i);
+    last += root;
+    labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(last)) & (0 - root));
+}
+
 // Trees of different bands joined at their borders, by image-wide run number
 // (a band's first run number plus the run's index in its band).
 class BorderForest {
@@ -213,11 +225,7 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
         uint64_t next_member = next_in_band(members, m, b);
         uint64_t next = first_number[b];
         for (uint64_t i = 0; i < runs; ++i) {
-            const uint32_t up = labels[i];
-            const uint32_t inherited = labels[up];  // the root's number, set already
-            const auto root = static_cast<uint32_t>(up == i);
-            next += root;
-            labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(next)) & (0 - root));
+            number_run(labels, i, next);
             if (i == next_member) {
                 if (rep[m] != base[b] + i) {
                     labels[i] = static_cast<uint32_t>(number_of(rep[m]));
@@ -250,13 +258,7 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
             uint32_t* labels = store.labels.data();
             const uint64_t runs = store.runs();
             for (uint64_t i = 0; i < runs; ++i) {
-                // Roots and the rest follow no pattern on textured images:
-                // both values are had and one kept by a mask, not a jump.
-                const uint32_t up = labels[i];
-                const uint32_t inherited = labels[up];
-                const auto root = static_cast<uint32_t>(up == i);
-                count += root;
-                labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(count)) & (0 - root));
+                number_run(labels, i, count);
             }
         }
         if (count > kMaxRuns) throw std::length_error("Too many regions in image");

@@ -74,10 +74,8 @@ BlockHeader* cached[kCachedBlocks] = {};
 std::mutex cache_mutex;
 
 // Large blocks start on a huge-page boundary and are advised for huge pages
-// up to the next boundary past their end: one fault then maps 2 MiB instead of
-// 4 KiB, and on a virtual machine a fault can cost ten microseconds.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-
+// up to the next boundary past their end; the header lies in the plain page
+// before, so that touching it costs no huge page of its own.
 // A large block's mapping: its capacity in whole huge pages, and one more
 // for the header in front and the way to the first boundary.
 std::size_t mapping_length(std::size_t bytes) {
@@ -139,7 +137,7 @@ void* alloc_large(std::size_t bytes, bool zeroed) {
     mapped_bytes.fetch_add(length, std::memory_order_relaxed);
     auto start = reinterpret_cast<std::uintptr_t>(mapping) + sizeof(BlockHeader);
     start = (start + kHugePage - 1) & ~(kHugePage - 1);
-    madvise(reinterpret_cast<void*>(start), length - kHugePage, MADV_HUGEPAGE);
+    advise_huge_pages(reinterpret_cast<void*>(start), length - kHugePage);
     auto* header = reinterpret_cast<BlockHeader*>(start) - 1;
     header->capacity = bytes;
     header->mapping = mapping;

@@ -77,6 +77,16 @@ std::size_t page_headroom();
 // cgroup's CPU quota (rounded up) where one is set. At least 1.
 int usable_cores();
 
+// Memory in whole huge pages (2 MiB), whose first touch costs one fault per
+// huge page instead of one per 4 KiB. map_huge_pages maps length bytes (a
+// multiple of kHugePage) starting on a huge page, advised for huge pages;
+// nullptr when the kernel refuses. advise_huge_pages asks for huge pages over
+// the whole ones inside [data, data + bytes), for memory of another
+// allocator's (a caller's vector) not yet touched.
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+void* map_huge_pages(std::size_t length);
+void advise_huge_pages(void* data, std::size_t bytes);
+
 // The heap behind every allocator. heap_alloc returns nullptr when the block
 // cannot be had, or could not be backed under the limits memory_headroom
 // weighs (callers turn that into fatal_error); zeroed asks for a block of zero
