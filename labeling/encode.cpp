@@ -75,44 +75,103 @@ uint64_t packed_bits(const uint8_t* bytes, int n) {
     return n == kWord ? bits : bits & ((uint64_t(1) << n) - 1);
 }
 
+// Columns of the set bits of every byte, in order, as 32-bit offsets (the
+// rest 0), and how many there are: a byte of edges is written with two stores
+// and counted, with no loop whose trip count follows the picture.
+struct BytePositions {
+    alignas(16) int32_t at[256][8];
+    uint8_t count[256];
+};
+
+constexpr BytePositions kBytePositions = [] {
+    BytePositions table{};
+    for (int b = 0; b < 256; ++b) {
+        int n = 0;
+        for (int k = 0; k < 8; ++k) {
+            if ((b >> k) & 1) table.at[b][n++] = k;
+        }
+        table.count[b] = static_cast<uint8_t>(n);
+    }
+    return table;
+}();
+
+// Writes the columns of a word's edges from column c at bounds + filled;
+// returns the new count. May write up to 8 values past it.
+inline std::size_t write_edges_by_bytes(int32_t* bounds, std::size_t filled, int64_t c,
+                                        uint64_t edges) {
+    for (int k = 0; k < kWord; k += 8, edges >>= 8) {
+        const auto byte = static_cast<uint8_t>(edges);
+        const int32_t* at = kBytePositions.at[byte];
+        const auto from = static_cast<int32_t>(c + k);
+#if defined(__SSE2__)
+        const __m128i base = _mm_set1_epi32(from);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bounds + filled),
+                         _mm_add_epi32(base, _mm_load_si128(reinterpret_cast<const __m128i*>(at))));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(bounds + filled + 4),
+            _mm_add_epi32(base, _mm_load_si128(reinterpret_cast<const __m128i*>(at + 4))));
+#else
+        for (int j = 0; j < 8; ++j) bounds[filled + j] = from + at[j];
+#endif
+        filled += kBytePositions.count[byte];
+    }
+    return filled;
+}
+
+// Writes the columns of a word's edges one at a time, four to a round: the
+// count per word follows no pattern, so fewer rounds mean fewer jumps to
+// mispredict. May write up to 4 values past the new count.
+inline std::size_t write_edges_by_bits(int32_t* bounds, std::size_t filled, int64_t c,
+                                       uint64_t edges) {
+    while (edges != 0) {
+        for (int k = 0; k < 4; ++k) {
+            bounds[filled] = static_cast<int32_t>(c + (std::countr_zero(edges) & (kWord - 1)));
+            filled += static_cast<std::size_t>(edges != 0);
+            edges &= edges - 1;
+        }
+    }
+    return filled;
+}
+
 // Encodes one row whose foreground mask of 64 pixels from column c is
 // word(c, n). A row of cols pixels holds at most (cols + 1) / 2 runs. The
-// row's edge map goes into the store's slot for its parity.
+// row's edge map and foreground words go into the store's slots for its
+// parity.
 template <typename Word>
 void encode_words(RunStore& store, Word word) {
     const int64_t cols = store.cols;
     const uint64_t first = store.runs();
     const uint64_t most = first + (static_cast<uint64_t>(cols) + 1) / 2;
     if (most > kMaxRuns) throw std::length_error("Too many runs in image");
-    // Two spare ints: a step past a word's last edge stores into the slot
-    // after it without counting it.
-    store.bounds.reserve(2 * most + 2);
+    // Room for the writes past the last edge.
+    store.bounds.reserve(2 * most + 8);
     const std::size_t words = edge_words(cols);
     store.edge_maps.resize(2 * words);
-    EdgeWord* map = store.edge_maps.data() + (store.rows() & 1) * words;
+    store.foreground.resize(2 * foreground_words(cols));
+    const std::size_t parity = static_cast<std::size_t>(store.rows() & 1);
+    EdgeWord* map = store.edge_maps.data() + parity * words;
+    uint64_t* fg_words = store.foreground.data() + parity * foreground_words(cols);
     int32_t* bounds = store.bounds.data() + 2 * first;
+    // After a row of many runs, the next is likely textured too: its edges are
+    // written a byte at a time, where one at a time would mispredict a jump
+    // about once a word.
+    const bool textured = store.rows() > 0 && is_textured(store, store.rows() - 1);
     std::size_t filled = 0;
     uint64_t before = 0;   // 1 when the pixel left of the word is foreground
     uint64_t carried = 0;  // the last word's edge at its last column
     for (int64_t c = 0; c < cols; c += kWord) {
         const int n = static_cast<int>(std::min<int64_t>(kWord, cols - c));
         const uint64_t fg = word(c, n);
+        *fg_words++ = fg;
         // A set bit is a column where foreground starts or stops; starts and
         // stops alternate along the row. Past a short last word every pixel
         // reads as background, which closes a run at cols.
-        uint64_t edges = fg ^ (fg << 1 | before);
+        const uint64_t edges = fg ^ (fg << 1 | before);
         before = fg >> (kWord - 1);
         *map++ = {edges << 1 | carried, filled - carried};
         carried = edges >> (kWord - 1);
-        // Four edges per round: the count per word follows no pattern, so
-        // fewer rounds mean fewer jumps to mispredict.
-        while (edges != 0) {
-            for (int k = 0; k < 4; ++k) {
-                bounds[filled] = static_cast<int32_t>(c + (std::countr_zero(edges) & (kWord - 1)));
-                filled += static_cast<std::size_t>(edges != 0);
-                edges &= edges - 1;
-            }
-        }
+        filled = textured ? write_edges_by_bytes(bounds, filled, c, edges)
+                          : write_edges_by_bits(bounds, filled, c, edges);
     }
     const std::size_t inside = filled;
     if (filled % 2 != 0) bounds[filled++] = static_cast<int32_t>(cols);  // ends in foreground

@@ -42,6 +42,12 @@ struct EdgeWord {
 // Words of one row's edge map.
 inline std::size_t edge_words(std::int64_t cols) { return static_cast<std::size_t>(cols / 64 + 2); }
 
+// Words of one row's foreground bits, 64 columns to a word, column 64w + j in
+// bit j of word w.
+inline std::size_t foreground_words(std::int64_t cols) {
+    return static_cast<std::size_t>((cols + 63) / 64);
+}
+
 // The runs of consecutive image rows. Run i covers columns bounds[2i] to
 // bounds[2i + 1] - 1 of its row; a row's runs are consecutive, left to right,
 // and the runs of row r are row_start[r] .. row_start[r + 1] - 1.
@@ -57,6 +63,8 @@ struct RunStore {
     // Edge maps of the last two rows encoded, by the rows' parity, which the
     // labeling pass reads (see EdgeWord); given back by end_labeling.
     Buffer<EdgeWord> edge_maps;
+    // The same rows' foreground bits (see foreground_words).
+    Buffer<std::uint64_t> foreground;
     int64_t cols = 0;
 
     RunStore() { row_start[0] = 0; }
@@ -67,6 +75,16 @@ struct RunStore {
     std::uint32_t first_run(int64_t row) const { return row_start[row]; }
     std::uint32_t end_run(int64_t row) const { return row_start[row + 1]; }
 };
+
+// Whether a row of the store is textured: a run every 16 columns or fewer on
+// average. Such rows are written and painted without a jump per run, whose
+// direction would follow the picture.
+inline bool is_textured(std::uint64_t runs, std::int64_t cols) {
+    return std::int64_t{16} * static_cast<std::int64_t>(runs) >= cols;
+}
+inline bool is_textured(const RunStore& store, std::int64_t row) {
+    return is_textured(store.end_run(row) - store.first_run(row), store.cols);
+}
 
 // Appends one row of cols pixels (contiguous, of the given kind) to the
 // store. Throws std::length_error("Too many runs in image") past kMaxRuns.

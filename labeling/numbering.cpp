@@ -147,8 +147,9 @@ uint32_t renumber(Band* bands, std::size_t count_bands, uint32_t count,
 // number of its forest root (its representative), the smallest run of the
 // region. Every other root is a region of its own, numbered in raster order:
 // so a band first counts its new regions, the counts give each band its
-// first number, and then every band numbers its runs, the representatives
-// that other bands refer to known in advance by their rank in their band.
+// first number, and then every band numbers its runs as one band is, the
+// representatives that other bands refer to known in advance by their rank
+// in their band.
 uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
                              const std::vector<uint64_t>& base, BorderForest& forest, int threads) {
     const std::vector<uint64_t> members = forest.members();
@@ -173,23 +174,29 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
     auto next_in_band = [&](const std::vector<uint64_t>& sorted, std::size_t k, std::size_t b) {
         return k < sorted.size() && sorted[k] < base[b + 1] ? sorted[k] - base[b] : UINT64_MAX;
     };
-    // Every run to its band's root; the band's new regions counted. Roots and
-    // the rest follow no pattern on textured images, so the count is kept by
-    // adding, not by a jump; members and representatives, a few runs along
-    // the borders, are met by a jump that is rarely taken.
+    // The band's new regions counted, and the representatives' ranks among
+    // them. Members and representatives, a few runs along the borders, are
+    // the only runs looked at one by one; between them roots are counted by a
+    // compare the compiler vectorises.
     run_tasks(static_cast<int>(count_bands), threads, [&](int band) {
         const std::size_t b = static_cast<std::size_t>(band);
-        uint32_t* labels = bands[b].store.labels.data();
-        const uint64_t runs = bands[b].store.runs();
+        const uint32_t* labels = bands[b].store.labels.data();
+        const auto runs = static_cast<uint32_t>(bands[b].store.runs());
         std::size_t m = first_at_or_after(members, base[b]);
         std::size_t r = first_at_or_after(referred, base[b]);
         uint64_t next_member = next_in_band(members, m, b);
         uint64_t next_referred = next_in_band(referred, r, b);
         uint64_t regions = 0;
-        for (uint64_t i = 0; i < runs; ++i) {
-            const uint32_t up = labels[i];
-            labels[i] = labels[up];  // its root, which a root is already
-            regions += static_cast<uint64_t>(up == i);
+        uint32_t counted = 0;  // runs [0, counted) are counted
+        auto count_roots_to = [&](uint32_t end) {
+            uint32_t roots = 0;
+            for (uint32_t i = counted; i < end; ++i) roots += labels[i] == i;
+            regions += roots;
+            counted = end;
+        };
+        while (next_member != UINT64_MAX || next_referred != UINT64_MAX) {
+            const auto i = static_cast<uint32_t>(std::min(next_member, next_referred));
+            count_roots_to(i + 1);
             if (i == next_member) {
                 // A member is a root; one that is not its forest's
                 // representative is no new region.
@@ -201,6 +208,7 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
                 next_referred = next_in_band(referred, ++r, b);
             }
         }
+        count_roots_to(runs);
         new_regions[b] = regions;
     });
     std::vector<uint64_t> first_number(count_bands + 1, 0);

@@ -111,6 +111,35 @@ void paint_span_bits(T* out, const uint8_t* bits, int64_t from, int64_t to, T la
     for (int64_t c = from; c < to; ++c) out[c] = (bits[c >> 3] >> (7 - (c & 7))) & 1 ? label : T{0};
 }
 
+// One textured row of cols contiguous pixels (see is_textured). The row is
+// cleared, then each run gets two stores of its label and two of zeros after
+// its end, which clear what the label's stores wrote past it: no jump on a
+// run's length or its gap, which on texture follow no pattern.
+template <typename T>
+void paint_textured_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
+                        uint32_t count, uint64_t base) {
+    std::fill(out, out + cols, T{0});
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    constexpr std::ptrdiff_t kSpan = 2 * kLanes<T>;
+    const __m128i zero = _mm_setzero_si128();
+    for (; i < count; ++i) {
+        const std::ptrdiff_t start = bounds[2 * i];
+        const std::ptrdiff_t end = bounds[2 * i + 1];
+        if (end + kSpan > cols) break;  // the stores stay inside the row
+        const __m128i value = splat(label_value<T>(labels[i], base));
+        store(out + start, value);
+        store(out + start + kLanes<T>, value);
+        if (end - start > kSpan) fill_over(out + start + kSpan, out + end, value);
+        store(out + end, zero);
+        store(out + end + kLanes<T>, zero);
+    }
+#endif
+    for (; i < count; ++i) {
+        std::fill(out + bounds[2 * i], out + bounds[2 * i + 1], label_value<T>(labels[i], base));
+    }
+}
+
 // One row of cols contiguous pixels, with the image's row px at hand: runs of
 // one region in a row become one span.
 template <typename T, typename Pixel>
@@ -186,8 +215,18 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
             continue;
         }
         T* o = reinterpret_cast<T*>(row);
-        if (source == nullptr || count < 2) {
-            paint_row(o, store.cols, b, l, count, base);
+        // Spans from the pixels pay where runs of one region follow each other;
+        // in a textured row (a spiral, a percolating texture) its first,
+        // middle and last runs are taken as the sign of it.
+        const bool textured = is_textured(count, store.cols);
+        const bool spans = source != nullptr && count >= 2 &&
+                           (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
+        if (!spans) {
+            if (textured) {
+                paint_textured_row(o, store.cols, b, l, count, base);
+            } else {
+                paint_row(o, store.cols, b, l, count, base);
+            }
             continue;
         }
         const std::byte* px = source->data + (first_row + r) * source->row_stride;
