@@ -152,6 +152,27 @@ void encode_words(RunStore& store, Word word) {
     EdgeWord* map = store.edge_maps.data() + parity * words;
     uint64_t* fg_words = store.foreground.data() + parity * foreground_words(cols);
     int32_t* bounds = store.bounds.data() + 2 * first;
+    const std::size_t fg_count = foreground_words(cols);
+    for (std::size_t w = 0; w < fg_count; ++w) {
+        const int64_t c = int64_t(w) * kWord;
+        fg_words[w] = word(c, static_cast<int>(std::min<int64_t>(kWord, cols - c)));
+    }
+    if (store.rows() > 0) {
+        const std::size_t above = parity ^ 1;
+        if (std::equal(fg_words, fg_words + fg_count, store.foreground.data() + above * fg_count)) {
+            // The row repeats the one above (blocky texture does, row after
+            // row): so do its runs and its map.
+            const uint32_t above_first = store.first_run(store.rows() - 1);
+            const uint64_t count = first - above_first;
+            std::memcpy(bounds, store.bounds.data() + 2 * std::size_t(above_first),
+                        2 * count * sizeof(int32_t));
+            std::memcpy(map, store.edge_maps.data() + above * words, words * sizeof(EdgeWord));
+            store.bounds.resize(2 * (first + count));
+            store.labels.resize(first + count);
+            store.row_start.push_back(static_cast<uint32_t>(first + count));
+            return;
+        }
+    }
     // After a row of many runs, the next is likely textured too: its edges are
     // written a byte at a time, where one at a time would mispredict a jump
     // about once a word.
@@ -159,10 +180,9 @@ void encode_words(RunStore& store, Word word) {
     std::size_t filled = 0;
     uint64_t before = 0;   // 1 when the pixel left of the word is foreground
     uint64_t carried = 0;  // the last word's edge at its last column
-    for (int64_t c = 0; c < cols; c += kWord) {
-        const int n = static_cast<int>(std::min<int64_t>(kWord, cols - c));
-        const uint64_t fg = word(c, n);
-        *fg_words++ = fg;
+    for (std::size_t w = 0; w < fg_count; ++w) {
+        const int64_t c = int64_t(w) * kWord;
+        const uint64_t fg = fg_words[w];
         // A set bit is a column where foreground starts or stops; starts and
         // stops alternate along the row. Past a short last word every pixel
         // reads as background, which closes a run at cols.

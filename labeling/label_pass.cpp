@@ -17,6 +17,7 @@
 // other run; counting leaves one jump per run, taken only where runs merge.
 #include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "labeling/engine.h"
 
@@ -101,16 +102,44 @@ template <int kSlack>
         for (uint32_t i = first; i < end; ++i) parent[i] = i;
         return;
     }
-    const EdgeWord* above = store.edge_maps.data() + ((row - 1) & 1) * edge_words(store.cols);
+    const std::size_t map_words = edge_words(store.cols);
+    const EdgeWord* here = store.edge_maps.data() + (row & 1) * map_words;
+    const EdgeWord* above = store.edge_maps.data() + ((row - 1) & 1) * map_words;
     const uint32_t above_first = store.first_run(row - 1);
-    const int32_t* run = store.bounds.data() + 2 * std::size_t(first);
-    for (uint32_t i = first; i < end; ++i, run += 2) {
-        // The first run above at or after the first column reached, and one
-        // past the last at or before the last column reached.
-        const uint32_t from = edges_to(above, run[0] - kSlack) / 2;
-        const uint32_t to = (edges_to(above, run[1] - 1 + kSlack) + 1) / 2;
-        join(parent, i, above_first, from, to);
+    uint32_t i = first;
+    auto label_runs_to = [&](uint32_t stop) {
+        for (const int32_t* run = store.bounds.data() + 2 * std::size_t(i); i < stop;
+             ++i, run += 2) {
+            // The first run above at or after the first column reached, and
+            // one past the last at or before the last column reached.
+            const uint32_t from = edges_to(above, run[0] - kSlack) / 2;
+            const uint32_t to = (edges_to(above, run[1] - 1 + kSlack) + 1) / 2;
+            join(parent, i, above_first, from, to);
+        }
+    };
+    // Where a stretch of the row's words equals the row above's, the runs
+    // inside it (and the background around them) are the runs above, each
+    // touching just its double: their parents are copied as a block. Rows of
+    // blocky texture repeat whole; strokes and spirals repeat in parts.
+    const uint64_t* row_fg = fg + (row & 1) * words;
+    const uint64_t* above_fg = fg + ((row - 1) & 1) * words;
+    for (std::size_t w = 0; w < words; ++w) {
+        if (row_fg[w] != above_fg[w]) continue;
+        const std::size_t stretch = w;
+        while (w + 1 < words && row_fg[w + 1] == above_fg[w + 1]) ++w;
+        // Runs that start after the stretch's first column and end (one past
+        // their last) at or before its last are whole and alike in both rows.
+        const int64_t lo = stretch == 0 ? 0 : 64 * int64_t(stretch) + 1;
+        const int64_t hi = w + 1 == words ? store.cols : 64 * int64_t(w + 1) - 1;
+        const uint32_t from = (edges_to(here, lo - 1) + 1) / 2;
+        const uint32_t to = edges_to(here, hi) / 2;
+        if (to < from + 2) continue;  // a run or none: as cheap one by one
+        label_runs_to(first + from);
+        std::memcpy(parent + i, parent + above_first + (edges_to(above, lo - 1) + 1) / 2,
+                    (to - from) * sizeof(uint32_t));
+        i = first + to;
     }
+    label_runs_to(end);
 }
 
 // The counting is two population counts per run. The baseline x86-64 has no
