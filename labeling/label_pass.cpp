@@ -89,6 +89,77 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
     return false;
 }
 
+// 8-connected textured rows, a strip of two rows at a time. In the strip of
+// the row and the row above, columns that hold foreground in either row
+// side by side are one region (a pixel touches every pixel of the next column
+// in both rows), so each stretch of such columns joins all the runs inside
+// it, above and here:
+//
+//   above:  ##.#.###..      stretches:  ######..
+//   here:   .#.###.#..                  (one region)
+//
+// On texture this replaces a search per run, whose outcome (one run above
+// touched, or several) follows no pattern, with a few stretches per row whose
+// runs mostly hang from one node already.
+// The stretches of the strip of a row and the row above (see below).
+[[gnu::always_inline]] inline uint64_t count_stretches(const uint64_t* row_fg,
+                                                       const uint64_t* above_fg,
+                                                       std::size_t words) {
+    uint64_t starts = 0;
+    uint64_t before = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+        const uint64_t strip = row_fg[w] | above_fg[w];
+        starts += static_cast<uint64_t>(std::popcount(strip & ~(strip << 1 | before)));
+        before = strip >> 63;
+    }
+    return starts;
+}
+
+[[gnu::always_inline]] inline void label_row_by_strips(uint32_t* parent, const EdgeWord* here,
+                                                       const EdgeWord* above, uint32_t first,
+                                                       uint32_t above_first, const uint64_t* row_fg,
+                                                       const uint64_t* above_fg,
+                                                       std::size_t words) {
+    const uint32_t* const above_parent = parent + above_first;
+    uint64_t before = 0;  // 1 when the column left of the word is foreground in the strip
+    int64_t start = 0;    // where the stretch under way began
+    for (std::size_t w = 0; w <= words; ++w) {
+        // A word past the last closes a stretch that reaches the row's end.
+        const uint64_t strip = w < words ? row_fg[w] | above_fg[w] : 0;
+        uint64_t edges = strip ^ (strip << 1 | before);
+        before = strip >> 63;
+        while (edges != 0) {
+            const int64_t at = 64 * int64_t(w) + std::countr_zero(edges);
+            edges &= edges - 1;
+            if ((strip >> (at % 64) & 1) != 0 && w < words) {
+                start = at;
+                continue;
+            }
+            // The stretch [start, at): the runs wholly inside it, here and above.
+            const uint32_t p0 = (edges_to(here, start - 1) + 1) / 2;
+            const uint32_t p1 = edges_to(here, at) / 2;
+            if (p1 == p0) continue;
+            const uint32_t q0 = (edges_to(above, start - 1) + 1) / 2;
+            const uint32_t q1 = edges_to(above, at) / 2;
+            if (q1 == q0) {
+                parent[first + p0] = first + p0;  // one run alone: a tree of its own
+                continue;
+            }
+            const uint32_t up = above_parent[q0];
+            uint32_t differ = 0;
+            for (uint32_t q = q0 + 1; q < q1; ++q) differ |= above_parent[q] ^ up;
+            uint32_t r = up;  // runs above hanging from one node are one tree
+            if (differ != 0) {
+                r = root_of(parent, up);
+                for (uint32_t q = q0 + 1; q < q1; ++q) {
+                    if (above_parent[q] != up) r = unite(parent, r, above_first + q);
+                }
+            }
+            for (uint32_t p = first + p0; p < first + p1; ++p) parent[p] = r;
+        }
+    }
+}
+
 template <int kSlack>
 [[gnu::always_inline]] inline void label_row_by_map(RunStore& store, int64_t row) {
     const uint32_t first = store.first_run(row);
@@ -106,6 +177,19 @@ template <int kSlack>
     const EdgeWord* here = store.edge_maps.data() + (row & 1) * map_words;
     const EdgeWord* above = store.edge_maps.data() + ((row - 1) & 1) * map_words;
     const uint32_t above_first = store.first_run(row - 1);
+    const uint64_t* row_fg = fg + (row & 1) * words;
+    const uint64_t* above_fg = fg + ((row - 1) & 1) * words;
+    if constexpr (kSlack == 1) {
+        // Worth it where the stretches hold several runs each.
+        if (is_textured(store, row) || is_textured(store, row - 1)) {
+            const uint64_t runs = end - above_first;
+            if (runs >= 6 * count_stretches(row_fg, above_fg, words)) {
+                label_row_by_strips(parent, here, above, first, above_first, row_fg, above_fg,
+                                    words);
+                return;
+            }
+        }
+    }
     uint32_t i = first;
     auto label_runs_to = [&](uint32_t stop) {
         for (const int32_t* run = store.bounds.data() + 2 * std::size_t(i); i < stop;
@@ -121,8 +205,6 @@ template <int kSlack>
     // inside it (and the background around them) are the runs above, each
     // touching just its double: their parents are copied as a block. Rows of
     // blocky texture repeat whole; strokes and spirals repeat in parts.
-    const uint64_t* row_fg = fg + (row & 1) * words;
-    const uint64_t* above_fg = fg + ((row - 1) & 1) * words;
     for (std::size_t w = 0; w < words; ++w) {
         if (row_fg[w] != above_fg[w]) continue;
         const std::size_t stretch = w;

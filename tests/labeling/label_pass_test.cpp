@@ -1,7 +1,9 @@
 // The engine's labeling pass against a flood fill on rows that share parts
 // with the row above: whole rows repeated, stretches of 64-column words
 // repeated beside redrawn ones, so that runs meet the words' edges from either
-// side, and rows that touch nothing above (checkerboards, stripes).
+// side; on dense texture, whose 8-connected rows are labelled a strip of two
+// rows at a time; and on rows that touch nothing above (checkerboards,
+// stripes).
 #include <gtest/gtest.h>
 
 #include <random>
