@@ -10,6 +10,9 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "labeling/engine.h"
 #include "labeling/parallel.h"
@@ -35,6 +38,29 @@ inline void number_run(uint32_t* labels, uint64_t i, uint64_t& last) {
     const auto root = static_cast<uint32_t>(up == i);
     last += root;
     labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(last)) & (0 - root));
+}
+
+// Runs [i, end) numbered in turn. Where four runs in a row are roots (every
+// run of a 4-connected checkerboard is), they take the next four numbers in
+// one step; a group that is not, a jump that texture seldom takes, goes run
+// by run.
+inline void number_runs(uint32_t* labels, uint64_t i, uint64_t end, uint64_t& last) {
+#if defined(__SSE2__)
+    const __m128i step = _mm_set1_epi32(4);
+    const __m128i ramp = _mm_setr_epi32(1, 2, 3, 4);
+    __m128i index = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(i)),
+                                  _mm_sub_epi32(ramp, _mm_set1_epi32(1)));
+    for (; i + 4 <= end; i += 4, index = _mm_add_epi32(index, step)) {
+        auto* at = reinterpret_cast<__m128i*>(labels + i);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_loadu_si128(at), index)) == 0xFFFF) {
+            _mm_storeu_si128(at, _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(last)), ramp));
+            last += 4;
+            continue;
+        }
+        for (uint64_t k = i; k < i + 4; ++k) number_run(labels, k, last);
+    }
+#endif
+    for (; i < end; ++i) number_run(labels, i, last);
 }
 
 // Trees of different bands joined at their borders, by image-wide run number
@@ -232,16 +258,16 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
         std::size_t m = first_at_or_after(members, base[b]);
         uint64_t next_member = next_in_band(members, m, b);
         uint64_t next = first_number[b];
-        for (uint64_t i = 0; i < runs; ++i) {
-            number_run(labels, i, next);
-            if (i == next_member) {
-                if (rep[m] != base[b] + i) {
-                    labels[i] = static_cast<uint32_t>(number_of(rep[m]));
-                    --next;
-                }
-                next_member = next_in_band(members, ++m, b);
+        uint64_t i = 0;  // runs [0, i) are numbered
+        for (; next_member != UINT64_MAX; next_member = next_in_band(members, ++m, b)) {
+            number_runs(labels, i, next_member + 1, next);
+            i = next_member + 1;
+            if (rep[m] != base[b] + next_member) {
+                labels[next_member] = static_cast<uint32_t>(number_of(rep[m]));
+                --next;
             }
         }
+        number_runs(labels, i, runs, next);
     });
     return count;
 }
@@ -265,9 +291,7 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
             RunStore& store = bands[b].store;
             uint32_t* labels = store.labels.data();
             const uint64_t runs = store.runs();
-            for (uint64_t i = 0; i < runs; ++i) {
-                number_run(labels, i, count);
-            }
+            number_runs(labels, 0, runs, count);
         }
         if (count > kMaxRuns) throw std::length_error("Too many regions in image");
     } else {
