@@ -40,27 +40,64 @@ inline void number_run(uint32_t* labels, uint64_t i, uint64_t& last) {
     labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(last)) & (0 - root));
 }
 
-// Runs [i, end) numbered in turn. Where four runs in a row are roots (every
-// run of a 4-connected checkerboard is), they take the next four numbers in
-// one step; a group that is not, a jump that texture seldom takes, goes run
-// by run.
-inline void number_runs(uint32_t* labels, uint64_t i, uint64_t end, uint64_t& last) {
 #if defined(__SSE2__)
-    const __m128i step = _mm_set1_epi32(4);
+// Groups of four runs [i, i + 4) of a row of new trees: while they are all
+// still roots they take the next four numbers at once.
+inline void number_roots(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& last) {
     const __m128i ramp = _mm_setr_epi32(1, 2, 3, 4);
-    __m128i index = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(i)),
-                                  _mm_sub_epi32(ramp, _mm_set1_epi32(1)));
-    for (; i + 4 <= end; i += 4, index = _mm_add_epi32(index, step)) {
+    for (; i + 4 <= end; i += 4) {
         auto* at = reinterpret_cast<__m128i*>(labels + i);
+        const __m128i index = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(i) - 1), ramp);
         if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_loadu_si128(at), index)) == 0xFFFF) {
             _mm_storeu_si128(at, _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(last)), ramp));
             last += 4;
-            continue;
+        } else {
+            for (uint64_t k = i; k < i + 4; ++k) number_run(labels, k, last);
         }
-        for (uint64_t k = i; k < i + 4; ++k) number_run(labels, k, last);
     }
+}
+
+// Groups of four runs of a row of stretches alike: four that hang from one
+// run before them take its number at once.
+inline void number_alike(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& last) {
+    for (; i + 4 <= end; i += 4) {
+        auto* at = reinterpret_cast<__m128i*>(labels + i);
+        const uint32_t up = labels[i];
+        const __m128i same =
+            _mm_cmpeq_epi32(_mm_loadu_si128(at), _mm_set1_epi32(static_cast<int32_t>(up)));
+        if (_mm_movemask_epi8(same) == 0xFFFF && up < i) {
+            _mm_storeu_si128(at, _mm_set1_epi32(static_cast<int32_t>(labels[up])));
+        } else {
+            for (uint64_t k = i; k < i + 4; ++k) number_run(labels, k, last);
+        }
+    }
+}
 #endif
-    for (; i < end; ++i) number_run(labels, i, last);
+
+// Runs [i, end) of a store numbered in turn, each row as its kind allows.
+void number_range(const RunStore& store, uint32_t* labels, uint64_t i, uint64_t end,
+                  uint64_t& last) {
+    if (i >= end) return;
+    // The row that holds run i.
+    auto row = static_cast<int64_t>(
+        std::upper_bound(store.row_start.begin(), store.row_start.end(), static_cast<uint32_t>(i)) -
+        store.row_start.begin() - 1);
+    for (; i < end; ++row) {
+        const uint64_t stop = std::min<uint64_t>(end, store.end_run(row));
+#if defined(__SSE2__)
+        switch (store.row_kind(row)) {
+            case RowKind::kNewTrees:
+                number_roots(labels, i, stop, last);
+                break;
+            case RowKind::kStretchesAlike:
+                number_alike(labels, i, stop, last);
+                break;
+            case RowKind::kMixed:
+                break;
+        }
+#endif
+        for (; i < stop; ++i) number_run(labels, i, last);
+    }
 }
 
 // Trees of different bands joined at their borders, by image-wide run number
@@ -260,14 +297,14 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
         uint64_t next = first_number[b];
         uint64_t i = 0;  // runs [0, i) are numbered
         for (; next_member != UINT64_MAX; next_member = next_in_band(members, ++m, b)) {
-            number_runs(labels, i, next_member + 1, next);
+            number_range(bands[b].store, labels, i, next_member + 1, next);
             i = next_member + 1;
             if (rep[m] != base[b] + next_member) {
                 labels[next_member] = static_cast<uint32_t>(number_of(rep[m]));
                 --next;
             }
         }
-        number_runs(labels, i, runs, next);
+        number_range(bands[b].store, labels, i, runs, next);
     });
     return count;
 }
@@ -291,7 +328,7 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
             RunStore& store = bands[b].store;
             uint32_t* labels = store.labels.data();
             const uint64_t runs = store.runs();
-            number_runs(labels, 0, runs, count);
+            number_range(store, labels, 0, runs, count);
         }
         if (count > kMaxRuns) throw std::length_error("Too many regions in image");
     } else {
