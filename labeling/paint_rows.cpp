@@ -5,6 +5,7 @@
 // the pixels (foreground takes the label, background 0), which costs the
 // same whether the span holds one run or a thousand.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #if defined(__SSE2__)
@@ -140,6 +141,22 @@ void paint_textured_row(T* out, int64_t cols, const int32_t* bounds, const uint3
     }
 }
 
+// One past the last of the runs from i on that share run i's region: in rows
+// of one region (a spiral, a dense texture) four runs are looked at a time.
+inline uint32_t end_of_span(const uint32_t* labels, uint32_t i, uint32_t count) {
+    uint32_t j = i + 1;
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi32(static_cast<int32_t>(labels[i]));
+    for (; j + 4 <= count; j += 4) {
+        const auto same = static_cast<uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(labels + j)), want)));
+        if (same != 0xFFFF) return j + static_cast<uint32_t>(std::countr_one(same)) / 4;
+    }
+#endif
+    while (j < count && labels[j] == labels[i]) ++j;
+    return j;
+}
+
 // One row of cols contiguous pixels, with the image's row px at hand: runs of
 // one region in a row become one span.
 template <typename T, typename Pixel>
@@ -148,8 +165,7 @@ void paint_row_from(T* out, int64_t cols, const int32_t* bounds, const uint32_t*
     std::ptrdiff_t written = 0;
     uint32_t i = 0;
     while (i < count) {
-        uint32_t j = i + 1;
-        while (j < count && labels[j] == labels[i]) ++j;
+        const uint32_t j = end_of_span(labels, i, count);
         const T label = label_value<T>(labels[i], base);
         if (j - i == 1) {
             // A run alone: its bounds say all.
@@ -170,8 +186,7 @@ void paint_row_from_bits(T* out, int64_t cols, const int32_t* bounds, const uint
     int64_t written = 0;
     uint32_t i = 0;
     while (i < count) {
-        uint32_t j = i + 1;
-        while (j < count && labels[j] == labels[i]) ++j;
+        const uint32_t j = end_of_span(labels, i, count);
         const T label = label_value<T>(labels[i], base);
         std::fill(out + written, out + bounds[2 * i], T{0});
         paint_span_bits(out, bits, bounds[2 * i], bounds[2 * j - 1], label);
