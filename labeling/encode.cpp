@@ -170,6 +170,8 @@ void encode_words(RunStore& store, Word word) {
             store.bounds.resize(2 * (first + count));
             store.labels.resize(first + count);
             store.row_start.push_back(static_cast<uint32_t>(first + count));
+            store.row_info.push_back(
+                {RowKind::kMixed, store.row_info[store.rows() - 2].single_pixels});
             return;
         }
     }
@@ -202,6 +204,10 @@ void encode_words(RunStore& store, Word word) {
     store.bounds.resize(2 * runs);
     store.labels.resize(runs);
     store.row_start.push_back(static_cast<uint32_t>(runs));
+    uint64_t pixels = 0;
+    for (std::size_t w = 0; w < fg_count; ++w)
+        pixels += static_cast<uint64_t>(std::popcount(fg_words[w]));
+    store.row_info.push_back({RowKind::kMixed, pixels == filled / 2});
 }
 
 template <typename Pixel>
@@ -239,6 +245,7 @@ void append_run_row(RunStore& store, const int32_t* bounds, uint32_t count) {
         std::memcpy(store.bounds.data() + 2 * first, bounds, 2 * count * sizeof(int32_t));
     store.labels.resize(runs);
     store.row_start.push_back(static_cast<uint32_t>(runs));
+    store.row_info.push_back({});
 }
 
 }  // namespace runlabel::engine

@@ -56,6 +56,12 @@ enum class RowKind : std::uint8_t {
     kStretchesAlike,  // long stretches of runs hanging from one node each
 };
 
+// What later passes know of a row without looking at its runs.
+struct RowInfo {
+    RowKind kind = RowKind::kMixed;
+    bool single_pixels = false;  // every run one pixel long
+};
+
 // The runs of consecutive image rows. Run i covers columns bounds[2i] to
 // bounds[2i + 1] - 1 of its row; a row's runs are consecutive, left to right,
 // and the runs of row r are row_start[r] .. row_start[r + 1] - 1.
@@ -73,8 +79,8 @@ struct RunStore {
     Buffer<EdgeWord> edge_maps;
     // The same rows' foreground bits (see foreground_words).
     Buffer<std::uint64_t> foreground;
-    // Each labelled row's kind; rows past its end are mixed.
-    Buffer<RowKind> row_kinds;
+    // One for each row, from the encoder; the labeling pass sets the kind.
+    Buffer<RowInfo> row_info;
     int64_t cols = 0;
 
     RunStore() { row_start[0] = 0; }
@@ -84,10 +90,6 @@ struct RunStore {
     int64_t rows() const { return static_cast<int64_t>(row_start.size()) - 1; }
     std::uint32_t first_run(int64_t row) const { return row_start[row]; }
     std::uint32_t end_run(int64_t row) const { return row_start[row + 1]; }
-    RowKind row_kind(int64_t row) const {
-        return static_cast<std::uint64_t>(row) < row_kinds.size() ? row_kinds[row]
-                                                                  : RowKind::kMixed;
-    }
 };
 
 // Whether a row of the store is textured: a run every 16 columns or fewer on

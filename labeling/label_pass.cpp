@@ -171,7 +171,7 @@ template <int kSlack>
         !touches_above<kSlack>(fg + (row & 1) * words, fg + ((row - 1) & 1) * words, words)) {
         // Every run starts a tree of its own.
         for (uint32_t i = first; i < end; ++i) parent[i] = i;
-        store.row_kinds[row] = RowKind::kNewTrees;
+        store.row_info[row].kind = RowKind::kNewTrees;
         return;
     }
     const std::size_t map_words = edge_words(store.cols);
@@ -187,7 +187,7 @@ template <int kSlack>
             if (runs >= 6 * count_stretches(row_fg, above_fg, words)) {
                 label_row_by_strips(parent, here, above, first, above_first, row_fg, above_fg,
                                     words);
-                store.row_kinds[row] = RowKind::kStretchesAlike;
+                store.row_info[row].kind = RowKind::kStretchesAlike;
                 return;
             }
         }
@@ -282,12 +282,6 @@ void label_row_by_walk(RunStore& store, int64_t row) {
 template <int kSlack>
 void label_row(RunStore& store) {
     const int64_t row = store.rows() - 1;
-    // Rows given to the store without a pass of their own are mixed.
-    const std::size_t had = store.row_kinds.size();
-    store.row_kinds.resize(static_cast<std::size_t>(row) + 1);
-    for (std::size_t k = had; k <= static_cast<std::size_t>(row); ++k) {
-        store.row_kinds[k] = RowKind::kMixed;
-    }
     if (store.cols > 0) {
         label_row_counting<kSlack>(store, row);
     } else {

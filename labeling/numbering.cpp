@@ -85,7 +85,7 @@ void number_range(const RunStore& store, uint32_t* labels, uint64_t i, uint64_t 
     for (; i < end; ++row) {
         const uint64_t stop = std::min<uint64_t>(end, store.end_run(row));
 #if defined(__SSE2__)
-        switch (store.row_kind(row)) {
+        switch (store.row_info[row].kind) {
             case RowKind::kNewTrees:
                 number_roots(labels, i, stop, last);
                 break;

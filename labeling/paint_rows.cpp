@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -112,30 +113,59 @@ void paint_span_bits(T* out, const uint8_t* bits, int64_t from, int64_t to, T la
     for (int64_t c = from; c < to; ++c) out[c] = (bits[c >> 3] >> (7 - (c & 7))) & 1 ? label : T{0};
 }
 
+// Runs of one pixel each (a checkerboard's): a store each into a cleared row.
+template <typename T>
+void paint_single_pixels(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
+                         uint32_t count, uint64_t base) {
+    std::fill(out, out + cols, T{0});
+    for (uint32_t i = 0; i < count; ++i) out[bounds[2 * i]] = label_value<T>(labels[i], base);
+}
+
 // One textured row of cols contiguous pixels (see is_textured). The row is
 // cleared, then each run gets two stores of its label and two of zeros after
 // its end, which clear what the label's stores wrote past it: no jump on a
-// run's length or its gap, which on texture follow no pattern.
+// run's length or its gap, which on texture follow no pattern. Narrow labels
+// go 8 bytes to a store: 16-byte stores a byte or two apart cost more than
+// they write.
 template <typename T>
 void paint_textured_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
                         uint32_t count, uint64_t base) {
     std::fill(out, out + cols, T{0});
     uint32_t i = 0;
+    if constexpr (sizeof(T) <= 2) {
+        constexpr std::ptrdiff_t kWordLanes = 8 / sizeof(T);
+        constexpr std::ptrdiff_t kSpan = 2 * kWordLanes;
+        constexpr uint64_t kEvery = sizeof(T) == 1 ? 0x0101010101010101 : 0x0001000100010001;
+        constexpr uint64_t kZero = 0;
+        for (; i < count; ++i) {
+            const std::ptrdiff_t start = bounds[2 * i];
+            const std::ptrdiff_t end = bounds[2 * i + 1];
+            if (end + kSpan > cols) break;  // the stores stay inside the row
+            const T label = label_value<T>(labels[i], base);
+            const uint64_t value = label * kEvery;
+            std::memcpy(out + start, &value, 8);
+            std::memcpy(out + start + kWordLanes, &value, 8);
+            if (end - start > kSpan) std::fill(out + start + kSpan, out + end, label);
+            std::memcpy(out + end, &kZero, 8);
+            std::memcpy(out + end + kWordLanes, &kZero, 8);
+        }
+    } else {
 #if defined(__SSE2__)
-    constexpr std::ptrdiff_t kSpan = 2 * kLanes<T>;
-    const __m128i zero = _mm_setzero_si128();
-    for (; i < count; ++i) {
-        const std::ptrdiff_t start = bounds[2 * i];
-        const std::ptrdiff_t end = bounds[2 * i + 1];
-        if (end + kSpan > cols) break;  // the stores stay inside the row
-        const __m128i value = splat(label_value<T>(labels[i], base));
-        store(out + start, value);
-        store(out + start + kLanes<T>, value);
-        if (end - start > kSpan) fill_over(out + start + kSpan, out + end, value);
-        store(out + end, zero);
-        store(out + end + kLanes<T>, zero);
-    }
+        constexpr std::ptrdiff_t kSpan = 2 * kLanes<T>;
+        const __m128i zero = _mm_setzero_si128();
+        for (; i < count; ++i) {
+            const std::ptrdiff_t start = bounds[2 * i];
+            const std::ptrdiff_t end = bounds[2 * i + 1];
+            if (end + kSpan > cols) break;  // the stores stay inside the row
+            const __m128i value = splat(label_value<T>(labels[i], base));
+            store(out + start, value);
+            store(out + start + kLanes<T>, value);
+            if (end - start > kSpan) fill_over(out + start + kSpan, out + end, value);
+            store(out + end, zero);
+            store(out + end + kLanes<T>, zero);
+        }
 #endif
+    }
     for (; i < count; ++i) {
         std::fill(out + bounds[2 * i], out + bounds[2 * i + 1], label_value<T>(labels[i], base));
     }
@@ -237,7 +267,9 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
         const bool spans = source != nullptr && count >= 2 &&
                            (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
         if (!spans) {
-            if (textured) {
+            if (store.row_info[first_row + r].single_pixels) {
+                paint_single_pixels(o, store.cols, b, l, count, base);
+            } else if (textured) {
                 paint_textured_row(o, store.cols, b, l, count, base);
             } else {
                 paint_row(o, store.cols, b, l, count, base);

@@ -30,6 +30,7 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
         store.bounds.clear();
         store.labels.clear();
         store.row_start.resize(1);
+        store.row_info.clear();
         try {
             runlabel::engine::encode_row(store, binary[r], runlabel::engine::PixelKind::k16);
         } catch (const std::bad_alloc&) {

@@ -1,8 +1,8 @@
 // The engine's painter against the runs it paints, at every label width, into
 // rows with padding between them: textured rows (a run every few columns),
-// sparse rows and rows of one region, with and without the image's pixels at
-// hand. The painters store whole vectors, so the padding must come back as it
-// was and no row may reach into the next.
+// rows of one-pixel runs, sparse rows and rows of one region, with and without the image's pixels
+// at hand. The painters store whole vectors, so the padding must come back as it was and no row may
+// reach into the next.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,9 +66,9 @@ TEST(PaintRows, EveryWidthMatchesTheRunsAndKeepsThePadding) {
     for (int trial = 0; trial < 240; ++trial) {
         const int rows = std::uniform_int_distribution<int>(1, 12)(rng);
         const int cols = std::uniform_int_distribution<int>(5, 300)(rng);
-        // Textured, sparse with long runs, and mixed.
-        const int longest = trial % 3 == 0 ? 3 : trial % 3 == 1 ? 60 : 20;
-        const int gap = trial % 3 == 0 ? 3 : trial % 3 == 1 ? 40 : 6;
+        // Textured, sparse with long runs, mixed, and runs of one pixel.
+        const int longest = trial % 4 == 0 ? 3 : trial % 4 == 1 ? 60 : trial % 4 == 2 ? 20 : 1;
+        const int gap = trial % 4 == 0 ? 3 : trial % 4 == 1 ? 40 : trial % 4 == 2 ? 6 : 2;
         const std::vector<uint8_t> pixels = random_pixels(rng, rows, cols, longest, gap);
         const int connectivity = trial % 2 == 0 ? 4 : 8;
         RunStore store(cols);
