@@ -1,17 +1,20 @@
 // The runlabel Python module: numpy arrays to and from the public C++ API.
 // Arrays are viewed where they lie, through their own byte strides, and stay
-// referenced while the library works on them without the GIL.
+// referenced while the library works on them without the GIL. New arrays live
+// in the library's heap until their last view dies.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "runlabel/runlabel.h"
+#include "support/support.h"
 
 namespace py = pybind11;
 
@@ -156,6 +159,23 @@ LabelView label_view_of(py::array& array) {
     return view;
 }
 
+// A new array in a block of the library's heap, which keeps large blocks
+// when they are freed and hands them out again with their pages in place:
+// numpy's arrays come in fresh pages, each a fault that costs more than
+// writing the page. The block goes back when the last view of it dies.
+py::array heap_array(const py::dtype& dtype, const std::vector<py::ssize_t>& shape) {
+    auto bytes = static_cast<std::size_t>(dtype.itemsize());
+    for (const py::ssize_t n : shape) {
+        if (__builtin_mul_overflow(bytes, static_cast<std::size_t>(n), &bytes)) {
+            throw std::bad_alloc();
+        }
+    }
+    std::unique_ptr<void, void (*)(void*)> block(heap_alloc(bytes, false), heap_free);
+    if (!block) throw std::bad_alloc();
+    const py::capsule owner(block.get(), heap_free);
+    return py::array(dtype, shape, block.release(), owner);
+}
+
 // The caller's out array, checked as a place to paint labels.
 py::array out_array(const py::object& out, const py::array& image, const py::object& dtype) {
     if (!py::isinstance<py::array>(out)) {
@@ -245,7 +265,7 @@ py::tuple label(const py::object& image, int connectivity, const py::object& dty
             py::gil_scoped_release unlocked;
             labeling = runlabel::label(view, options);
         }
-        py::array labels(dtype_of(labeling.narrowest_label_type()), shape);
+        py::array labels = heap_array(dtype_of(labeling.narrowest_label_type()), shape);
         const LabelView into = label_view_of(labels);
         {
             py::gil_scoped_release unlocked;
@@ -258,7 +278,7 @@ py::tuple label(const py::object& image, int connectivity, const py::object& dty
     if (out.is_none()) {
         const py::dtype type = py::dtype::from_args(dtype);
         label_type_of(type, "dtype");
-        labels = py::array(type, shape);
+        labels = heap_array(type, shape);
     } else {
         labels = out_array(out, pixels, dtype);
     }
@@ -279,9 +299,9 @@ py::tuple label(const py::object& image, int connectivity, const py::object& dty
 
 template <typename T>
 T* column(py::dict& table, const char* key, std::size_t rows) {
-    py::array_t<T> values(static_cast<py::ssize_t>(rows));
+    py::array values = heap_array(py::dtype::of<T>(), {static_cast<py::ssize_t>(rows)});
     table[key] = values;
-    return values.mutable_data();
+    return static_cast<T*>(values.mutable_data());
 }
 
 py::dict regions(const py::object& image, int connectivity, std::int64_t min_area) {
