@@ -159,19 +159,28 @@ LabelView label_view_of(py::array& array) {
     return view;
 }
 
-// A new array in a block of the library's heap, which keeps large blocks
-// when they are freed and hands them out again with their pages in place:
-// numpy's arrays come in fresh pages, each a fault that costs more than
-// writing the page. The block goes back when the last view of it dies.
+// Blocks of the library's heap, which keeps large ones when they are freed
+// and hands them out again with their pages in place: numpy's arrays come in
+// fresh pages, each a fault that costs more than writing the page.
+using HeapBlock = std::unique_ptr<void, void (*)(void*)>;
+
+HeapBlock heap_block(std::size_t count, std::size_t size) {
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(count, size, &bytes)) throw std::bad_alloc();
+    HeapBlock block(heap_alloc(bytes, false), heap_free);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+// A new array in a heap block, which goes back when the last view of it dies.
 py::array heap_array(const py::dtype& dtype, const std::vector<py::ssize_t>& shape) {
-    auto bytes = static_cast<std::size_t>(dtype.itemsize());
+    std::size_t count = 1;
     for (const py::ssize_t n : shape) {
-        if (__builtin_mul_overflow(bytes, static_cast<std::size_t>(n), &bytes)) {
+        if (__builtin_mul_overflow(count, static_cast<std::size_t>(n), &count)) {
             throw std::bad_alloc();
         }
     }
-    std::unique_ptr<void, void (*)(void*)> block(heap_alloc(bytes, false), heap_free);
-    if (!block) throw std::bad_alloc();
+    HeapBlock block = heap_block(count, static_cast<std::size_t>(dtype.itemsize()));
     const py::capsule owner(block.get(), heap_free);
     return py::array(dtype, shape, block.release(), owner);
 }
@@ -313,12 +322,20 @@ py::dict regions(const py::object& image, int connectivity, std::int64_t min_are
     options.min_area = static_cast<std::uint64_t>(min_area);
     const py::array pixels = image_array(image);
     const ImageView view = image_view_of(pixels);
-    std::vector<runlabel::Region> found;
+    runlabel::Labeling labeling;
     {
         py::gil_scoped_release unlocked;
-        found = runlabel::label(view, options).regions();
+        labeling = runlabel::label(view, options);
     }
-    const std::size_t n = found.size();
+    const std::size_t n = labeling.count();
+    const HeapBlock records = heap_block(n, sizeof(runlabel::Region));
+    const auto* found = static_cast<const runlabel::Region*>(records.get());
+    {
+        py::gil_scoped_release unlocked;
+        labeling.regions(static_cast<runlabel::Region*>(records.get()));
+        // Its blocks back to the heap, for the columns to take.
+        labeling = {};
+    }
     py::dict table;
     auto* label = column<std::int64_t>(table, "label", n);
     auto* area = column<std::int64_t>(table, "area", n);
