@@ -128,19 +128,25 @@ void Labeling::fill_regions(std::vector<Region>& regions) const {
         advise_huge_pages(regions.data(), n * sizeof(Region));
     }
     regions.resize(n);
+    this->regions(regions.data());
+}
+
+void Labeling::regions(Region* into) const {
+    const std::size_t n = count();
     if (n == 0) return;
     std::uint64_t seen = 0;
+    // In raster order each record is set whole by its region's first run.
     if (!state_->raster) {
         Region empty;
         empty.left = empty.top = INT64_MAX;
         empty.right = empty.bottom = INT64_MIN;
         for (std::size_t k = 0; k < n; ++k) {
-            regions[k] = empty;
-            regions[k].label = first_label() + k;
+            into[k] = empty;
+            into[k].label = first_label() + k;
         }
     }
     for (const engine::Band& band : state_->bands) {
-        engine::sum_regions(band.store, band.first_row, regions.data(), first_label() - 1,
+        engine::sum_regions(band.store, band.first_row, into, first_label() - 1,
                             state_->raster ? &seen : nullptr);
     }
 }

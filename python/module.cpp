@@ -1,17 +1,20 @@
 // The runlabel Python module: numpy arrays to and from the public C++ API.
 // Arrays are viewed where they lie, through their own byte strides, and stay
-// referenced while the library works on them without the GIL.
+// referenced while the library works on them without the GIL. New arrays live
+// in the library's heap until their last view dies.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "runlabel/runlabel.h"
+#include "support/support.h"
 
 namespace py = pybind11;
 
@@ -156,6 +159,32 @@ LabelView label_view_of(py::array& array) {
     return view;
 }
 
+// Blocks of the library's heap, which keeps large ones when they are freed
+// and hands them out again with their pages in place: numpy's arrays come in
+// fresh pages, each a fault that costs more than writing the page.
+using HeapBlock = std::unique_ptr<void, void (*)(void*)>;
+
+HeapBlock heap_block(std::size_t count, std::size_t size) {
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(count, size, &bytes)) throw std::bad_alloc();
+    HeapBlock block(heap_alloc(bytes, false), heap_free);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+// A new array in a heap block, which goes back when the last view of it dies.
+py::array heap_array(const py::dtype& dtype, const std::vector<py::ssize_t>& shape) {
+    std::size_t count = 1;
+    for (const py::ssize_t n : shape) {
+        if (__builtin_mul_overflow(count, static_cast<std::size_t>(n), &count)) {
+            throw std::bad_alloc();
+        }
+    }
+    HeapBlock block = heap_block(count, static_cast<std::size_t>(dtype.itemsize()));
+    const py::capsule owner(block.get(), heap_free);
+    return py::array(dtype, shape, block.release(), owner);
+}
+
 // The caller's out array, checked as a place to paint labels.
 py::array out_array(const py::object& out, const py::array& image, const py::object& dtype) {
     if (!py::isinstance<py::array>(out)) {
@@ -245,7 +274,7 @@ py::tuple label(const py::object& image, int connectivity, const py::object& dty
             py::gil_scoped_release unlocked;
             labeling = runlabel::label(view, options);
         }
-        py::array labels(dtype_of(labeling.narrowest_label_type()), shape);
+        py::array labels = heap_array(dtype_of(labeling.narrowest_label_type()), shape);
         const LabelView into = label_view_of(labels);
         {
             py::gil_scoped_release unlocked;
@@ -258,7 +287,7 @@ py::tuple label(const py::object& image, int connectivity, const py::object& dty
     if (out.is_none()) {
         const py::dtype type = py::dtype::from_args(dtype);
         label_type_of(type, "dtype");
-        labels = py::array(type, shape);
+        labels = heap_array(type, shape);
     } else {
         labels = out_array(out, pixels, dtype);
     }
@@ -279,9 +308,9 @@ py::tuple label(const py::object& image, int connectivity, const py::object& dty
 
 template <typename T>
 T* column(py::dict& table, const char* key, std::size_t rows) {
-    py::array_t<T> values(static_cast<py::ssize_t>(rows));
+    py::array values = heap_array(py::dtype::of<T>(), {static_cast<py::ssize_t>(rows)});
     table[key] = values;
-    return values.mutable_data();
+    return static_cast<T*>(values.mutable_data());
 }
 
 py::dict regions(const py::object& image, int connectivity, std::int64_t min_area) {
@@ -293,12 +322,20 @@ py::dict regions(const py::object& image, int connectivity, std::int64_t min_are
     options.min_area = static_cast<std::uint64_t>(min_area);
     const py::array pixels = image_array(image);
     const ImageView view = image_view_of(pixels);
-    std::vector<runlabel::Region> found;
+    runlabel::Labeling labeling;
     {
         py::gil_scoped_release unlocked;
-        found = runlabel::label(view, options).regions();
+        labeling = runlabel::label(view, options);
     }
-    const std::size_t n = found.size();
+    const std::size_t n = labeling.count();
+    const HeapBlock records = heap_block(n, sizeof(runlabel::Region));
+    const auto* found = static_cast<const runlabel::Region*>(records.get());
+    {
+        py::gil_scoped_release unlocked;
+        labeling.regions(static_cast<runlabel::Region*>(records.get()));
+        // Its blocks back to the heap, for the columns to take.
+        labeling = {};
+    }
     py::dict table;
     auto* label = column<std::int64_t>(table, "label", n);
     auto* area = column<std::int64_t>(table, "area", n);

@@ -213,6 +213,9 @@ class RUNLABEL_API Labeling {
 
     // Regions in label order, computed from the runs.
     std::vector<Region> regions() const;
+    // The same written over count() records at into, memory of the caller's
+    // that it can keep warm from image to image; what was there is ignored.
+    void regions(Region* into) const;
     // Every run in raster order.
     std::vector<Run> runs() const;
 

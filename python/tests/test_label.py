@@ -280,6 +280,26 @@ def test_library_errors_are_value_errors():
     assert issubclass(runlabel.Error, ValueError)
 
 
+# New label arrays come from blocks that the module's heap hands out again
+# once freed: each array, or a view left of it, must keep its own block
+# through later calls, after its image and its parent are gone. Blocks of
+# 256 KiB and more are the ones kept; more than the heap keeps are in play.
+def test_labels_keep_their_memory_through_later_calls():
+    kept = []
+    for k in range(24):
+        image = noise((600, 450), 0.25 + 0.02 * k, PIXEL_TYPES[k % 9], seed=40 + k)
+        labels, _ = runlabel.label(image, 4 + 4 * (k % 2), dtype=[None, np.int32][k % 2])
+        assert labels.nbytes >= 256 << 10
+        assert labels.flags.c_contiguous and labels.flags.aligned and labels.flags.writeable
+        view = labels[::-1, 1::2] if k % 3 else labels
+        kept.append((view, view.copy()))
+        del image, labels, view
+        for size in (600, 450):
+            runlabel.label(noise((size, 600), 0.3, seed=k), dtype=np.int32)[0][:] = -1
+    for view, want in kept:
+        np.testing.assert_array_equal(view, want)
+
+
 def test_threads_label_at_once_as_in_turn():
     images = [noise((300 + 20 * k, 280), 0.5, PIXEL_TYPES[k % 9], seed=12 + k) for k in range(6)]
     connectivities = [4, 8] * 3

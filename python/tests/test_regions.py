@@ -80,6 +80,21 @@ def test_large_image_figures():
     assert_tables_equal(runlabel.regions(image), reference(image, 4))
 
 
+def test_columns_keep_their_memory_through_later_calls():
+    # Columns of 256 KiB and more come from blocks the heap hands out again:
+    # one kept from each table must outlive the table and later calls.
+    kept = []
+    for k in range(20):
+        table = runlabel.regions(noise((900, 900), 0.08, seed=30 + k), 4 + 4 * (k % 2))
+        key = list(table)[k % len(table)]
+        assert table[key].nbytes >= 256 << 10
+        kept.append((table[key], table[key].copy()))
+        del table
+        runlabel.regions(noise((900, 900), 0.1, seed=k))["area"][:] = -1
+    for column, want in kept:
+        np.testing.assert_array_equal(column, want)
+
+
 def test_a_pandas_table():
     image = noise((30, 40), 0.3, seed=23)
     table = pd.DataFrame(runlabel.regions(image))

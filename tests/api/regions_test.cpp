@@ -41,6 +41,36 @@ TEST(Regions, MatchSumsOverTheLabelledPixels) {
     }
 }
 
+// Records written over the caller's memory, whatever it held, are the
+// vector's: set by each region's first run in raster order, set beforehand
+// when numbered by area, summed over the bands of several threads.
+TEST(Regions, WrittenOverTheCallersMemoryAsIntoTheVector) {
+    std::mt19937 rng(0x4e6d);
+    runlabel::Region junk;
+    junk.label = junk.area = junk.sum_x = junk.sum_y = 0xa5a5a5a5a5a5a5a5;
+    junk.left = junk.top = junk.right = junk.bottom = -0x5a5a5a5a5a5a5a5a;
+    for (int image_no = 0; image_no < 400; ++image_no) {
+        const Mask mask = api_test::random_mask(rng);
+        const std::vector<uint8_t> pixels = bytes_of(mask);
+        runlabel::Options options;
+        options.connectivity = image_no % 2 ? 8 : 4;
+        options.first_label = 1 + image_no % 3;
+        options.min_area = static_cast<uint64_t>(image_no % 4);
+        options.numbering =
+            image_no % 5 < 2 ? runlabel::Numbering::area : runlabel::Numbering::raster;
+        options.threads = 1 + image_no % 3;
+        const runlabel::Labeling labeling =
+            runlabel::label(runlabel::image_view(pixels.data(), mask.cols, mask.rows), options);
+        const std::vector<runlabel::Region> expected = labeling.regions();
+        std::vector<runlabel::Region> got(expected.size() + 1, junk);
+        labeling.regions(got.data());
+        for (std::size_t k = 0; k < expected.size(); ++k) {
+            ASSERT_EQ(got[k], expected[k]) << api_test::describe(mask);
+        }
+        ASSERT_EQ(got.back(), junk) << "written past count()";
+    }
+}
+
 // Reference numbering after dropping regions below min_area and, if asked,
 // ordering by decreasing area (ties in raster order).
 std::vector<int> renumbered(const std::vector<int>& raster, int count, uint64_t min_area,
