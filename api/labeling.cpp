@@ -158,11 +158,14 @@ std::vector<Run> Labeling::runs() const {
     const std::uint64_t base = first_label() - 1;
     for (const engine::Band& band : state_->bands) {
         const engine::RunStore& store = band.store;
+        engine::Buffer<std::int32_t> scratch;
         for (std::int64_t r = 0; r < store.rows(); ++r) {
-            for (std::uint32_t i = store.first_run(r); i < store.end_run(r); ++i) {
+            const std::int32_t* bounds = engine::row_bounds(store, r, scratch);
+            const std::uint32_t first = store.first_run(r);
+            for (std::uint32_t i = first; i < store.end_run(r); ++i) {
                 const std::uint32_t k = store.labels[i];
-                runs.push_back({band.first_row + r, store.bounds[2 * i],
-                                store.bounds[2 * i + 1] - 1, k == 0 ? 0 : base + k});
+                runs.push_back({band.first_row + r, bounds[2 * (i - first)],
+                                bounds[2 * (i - first) + 1] - 1, k == 0 ? 0 : base + k});
             }
         }
     }

@@ -133,52 +133,13 @@ inline std::size_t write_edges_by_bits(int32_t* bounds, std::size_t filled, int6
     return filled;
 }
 
-// Encodes one row whose foreground mask of 64 pixels from column c is
-// word(c, n). A row of cols pixels holds at most (cols + 1) / 2 runs. The
-// row's edge map and foreground words go into the store's slots for its
-// parity.
-template <typename Word>
-void encode_words(RunStore& store, Word word) {
-    const int64_t cols = store.cols;
-    const uint64_t first = store.runs();
-    const uint64_t most = first + (static_cast<uint64_t>(cols) + 1) / 2;
-    if (most > kMaxRuns) throw std::length_error("Too many runs in image");
-    // Room for the writes past the last edge.
-    store.bounds.reserve(2 * most + 8);
-    const std::size_t words = edge_words(cols);
-    store.edge_maps.resize(2 * words);
-    store.foreground.resize(2 * foreground_words(cols));
-    const std::size_t parity = static_cast<std::size_t>(store.rows() & 1);
-    EdgeWord* map = store.edge_maps.data() + parity * words;
-    uint64_t* fg_words = store.foreground.data() + parity * foreground_words(cols);
-    int32_t* bounds = store.bounds.data() + 2 * first;
+// Writes the bounds of the runs of a row of foreground words at bounds (room
+// for cols + 9 values); returns how many values that is (twice the runs).
+// When map is given, the row's edge map goes there too. textured: a byte at
+// a time (see write_edges_by_bytes).
+std::size_t extract_bounds(const uint64_t* fg_words, int64_t cols, int32_t* bounds, EdgeWord* map,
+                           bool textured) {
     const std::size_t fg_count = foreground_words(cols);
-    for (std::size_t w = 0; w < fg_count; ++w) {
-        const int64_t c = int64_t(w) * kWord;
-        fg_words[w] = word(c, static_cast<int>(std::min<int64_t>(kWord, cols - c)));
-    }
-    if (store.rows() > 0) {
-        const std::size_t above = parity ^ 1;
-        if (std::equal(fg_words, fg_words + fg_count, store.foreground.data() + above * fg_count)) {
-            // The row repeats the one above (blocky texture does, row after
-            // row): so do its runs and its map.
-            const uint32_t above_first = store.first_run(store.rows() - 1);
-            const uint64_t count = first - above_first;
-            std::memcpy(bounds, store.bounds.data() + 2 * std::size_t(above_first),
-                        2 * count * sizeof(int32_t));
-            std::memcpy(map, store.edge_maps.data() + above * words, words * sizeof(EdgeWord));
-            store.bounds.resize(2 * (first + count));
-            store.labels.resize(first + count);
-            store.row_start.push_back(static_cast<uint32_t>(first + count));
-            store.row_info.push_back(
-                {RowKind::kMixed, store.row_info[store.rows() - 2].single_pixels});
-            return;
-        }
-    }
-    // After a row of many runs, the next is likely textured too: its edges are
-    // written a byte at a time, where one at a time would mispredict a jump
-    // about once a word.
-    const bool textured = store.rows() > 0 && is_textured(store, store.rows() - 1);
     std::size_t filled = 0;
     uint64_t before = 0;   // 1 when the pixel left of the word is foreground
     uint64_t carried = 0;  // the last word's edge at its last column
@@ -190,24 +151,102 @@ void encode_words(RunStore& store, Word word) {
         // reads as background, which closes a run at cols.
         const uint64_t edges = fg ^ (fg << 1 | before);
         before = fg >> (kWord - 1);
-        *map++ = {edges << 1 | carried, filled - carried};
+        if (map != nullptr) *map++ = {edges << 1 | carried, filled - carried};
         carried = edges >> (kWord - 1);
         filled = textured ? write_edges_by_bytes(bounds, filled, c, edges)
                           : write_edges_by_bits(bounds, filled, c, edges);
     }
     const std::size_t inside = filled;
     if (filled % 2 != 0) bounds[filled++] = static_cast<int32_t>(cols);  // ends in foreground
-    // The end of a run at cols, where no word held it (cols a multiple of 64).
-    *map++ = {carried | uint64_t{filled != inside} << 1, inside - carried};
-    if (cols % kWord == 0) *map = {0, filled};  // a word to spare: cols / 64 + 2 in all
-    const uint64_t runs = first + filled / 2;
-    store.bounds.resize(2 * runs);
-    store.labels.resize(runs);
-    store.row_start.push_back(static_cast<uint32_t>(runs));
+    if (map != nullptr) {
+        // The end of a run at cols, where no word held it (cols a multiple of 64).
+        *map++ = {carried | uint64_t{filled != inside} << 1, inside - carried};
+        if (cols % kWord == 0) *map = {0, filled};  // a word to spare: cols / 64 + 2 in all
+    }
+    return filled;
+}
+
+// Appends the row's foreground words to the store's rows of bits; returns
+// which row of bits it is.
+uint32_t keep_bits(RunStore& store, const uint64_t* fg_words, std::size_t fg_count) {
+    const std::size_t at = store.bits.size();
+    store.bits.resize(at + fg_count);
+    std::memcpy(store.bits.data() + at, fg_words, fg_count * sizeof(uint64_t));
+    return static_cast<uint32_t>(at / fg_count);
+}
+
+// Encodes one row whose foreground mask of 64 pixels from column c is
+// word(c, n). A row of cols pixels holds at most (cols + 1) / 2 runs. The
+// row's edge map and foreground words go into the store's slots for its
+// parity.
+template <typename Word>
+void encode_words(RunStore& store, Word word) {
+    const int64_t cols = store.cols;
+    const uint64_t first = store.runs();
+    const uint64_t most = first + (static_cast<uint64_t>(cols) + 1) / 2;
+    if (most > kMaxRuns) throw std::length_error("Too many runs in image");
+    const std::size_t words = edge_words(cols);
+    store.edge_maps.resize(2 * words);
+    const std::size_t fg_count = foreground_words(cols);
+    store.foreground.resize(2 * fg_count);
+    const std::size_t parity = static_cast<std::size_t>(store.rows() & 1);
+    EdgeWord* map = store.edge_maps.data() + parity * words;
+    uint64_t* fg_words = store.foreground.data() + parity * fg_count;
+    for (std::size_t w = 0; w < fg_count; ++w) {
+        const int64_t c = int64_t(w) * kWord;
+        fg_words[w] = word(c, static_cast<int>(std::min<int64_t>(kWord, cols - c)));
+    }
+    auto add_row = [&store, first](uint64_t count, RowInfo info) {
+        store.bounds.resize(2 * (first + count));  // a row kept as bits leaves its bounds unset
+        store.labels.resize(first + count);
+        store.row_start.push_back(static_cast<uint32_t>(first + count));
+        store.row_info.push_back(info);
+    };
+    if (store.rows() > 0) {
+        const std::size_t above = parity ^ 1;
+        if (std::equal(fg_words, fg_words + fg_count, store.foreground.data() + above * fg_count)) {
+            // The row repeats the one above (blocky texture does, row after
+            // row): so do its runs and its map. Kept as bits, its bounds are
+            // the newest row's already.
+            const RowInfo above_info = store.row_info[store.rows() - 1];
+            const uint32_t above_first = store.first_run(store.rows() - 1);
+            const uint64_t count = first - above_first;
+            std::memcpy(map, store.edge_maps.data() + above * words, words * sizeof(EdgeWord));
+            RowInfo info{RowKind::kMixed, above_info.single_pixels, above_info.kept_as_bits, 0};
+            if (info.kept_as_bits) {
+                info.bits_at = keep_bits(store, fg_words, fg_count);
+            } else {
+                store.bounds.reserve(2 * (first + count));
+                std::memcpy(store.bounds.data() + 2 * first,
+                            store.bounds.data() + 2 * std::size_t(above_first),
+                            2 * count * sizeof(int32_t));
+            }
+            add_row(count, info);
+            return;
+        }
+    }
+    // After a row of many runs, the next is likely textured too: its edges are
+    // written a byte at a time, where one at a time would mispredict a jump
+    // about once a word. After a dense row it is kept as bits, its bounds (for
+    // the labeling pass) written aside.
+    const bool textured = store.rows() > 0 && is_textured(store, store.rows() - 1);
+    const bool as_bits = store.rows() > 0 && is_dense(store, store.rows() - 1);
+    int32_t* bounds;
+    if (as_bits) {
+        store.newest.resize(static_cast<std::size_t>(cols) + 9);
+        bounds = store.newest.data();
+    } else {
+        store.bounds.reserve(2 * most + 8);  // room for the writes past the last edge
+        bounds = store.bounds.data() + 2 * first;
+    }
+    const std::size_t filled = extract_bounds(fg_words, cols, bounds, map, textured);
     uint64_t pixels = 0;
-    for (std::size_t w = 0; w < fg_count; ++w)
+    for (std::size_t w = 0; w < fg_count; ++w) {
         pixels += static_cast<uint64_t>(std::popcount(fg_words[w]));
-    store.row_info.push_back({RowKind::kMixed, pixels == filled / 2});
+    }
+    RowInfo info{RowKind::kMixed, pixels == filled / 2, as_bits, 0};
+    if (as_bits) info.bits_at = keep_bits(store, fg_words, fg_count);
+    add_row(filled / 2, info);
 }
 
 template <typename Pixel>
@@ -233,6 +272,16 @@ void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
                 store, [bytes](int64_t c, int n) { return packed_bits(bytes + c / 8, n); });
         }
     }
+}
+
+const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch) {
+    const RowInfo& info = store.row_info[row];
+    if (!info.kept_as_bits) return store.bounds.data() + 2 * std::size_t(store.first_run(row));
+    scratch.resize(static_cast<std::size_t>(store.cols) + 9);
+    const std::size_t fg_count = foreground_words(store.cols);
+    extract_bounds(store.bits.data() + std::size_t(info.bits_at) * fg_count, store.cols,
+                   scratch.data(), nullptr, true);
+    return scratch.data();
 }
 
 void append_run_row(RunStore& store, const int32_t* bounds, uint32_t count) {

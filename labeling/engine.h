@@ -60,11 +60,17 @@ enum class RowKind : std::uint8_t {
 struct RowInfo {
     RowKind kind = RowKind::kMixed;
     bool single_pixels = false;  // every run one pixel long
+    bool kept_as_bits = false;   // its runs are worked out from its pixels
+    std::uint32_t bits_at = 0;   // which of the store's rows of bits
 };
 
 // The runs of consecutive image rows. Run i covers columns bounds[2i] to
 // bounds[2i + 1] - 1 of its row; a row's runs are consecutive, left to right,
 // and the runs of row r are row_start[r] .. row_start[r + 1] - 1.
+//
+// A dense row (see is_dense) is kept as its foreground bits instead, and its
+// bounds are left unset (their pages never touched). row_bounds gives any
+// row's bounds.
 //
 // While the rows are labelled, labels[i] is run i's parent in a union-find
 // forest over the runs: every tree's root is its smallest run, so a parent is
@@ -81,6 +87,11 @@ struct RunStore {
     Buffer<std::uint64_t> foreground;
     // One for each row, from the encoder; the labeling pass sets the kind.
     Buffer<RowInfo> row_info;
+    // The rows kept as bits, foreground_words(cols) words each.
+    Buffer<std::uint64_t> bits;
+    // The bounds of the newest row when it is kept as bits, for the labeling
+    // pass; given back by end_labeling.
+    Buffer<int32_t> newest;
     int64_t cols = 0;
 
     RunStore() { row_start[0] = 0; }
@@ -101,6 +112,17 @@ inline bool is_textured(std::uint64_t runs, std::int64_t cols) {
 inline bool is_textured(const RunStore& store, std::int64_t row) {
     return is_textured(store.end_run(row) - store.first_run(row), store.cols);
 }
+
+// Whether a row is dense: a run every 8 columns or fewer. Its bounds take
+// more memory, and more time to write and read back, than working them out
+// again from its pixels' bits a byte at a time.
+inline bool is_dense(const RunStore& store, std::int64_t row) {
+    return std::int64_t{8} * (store.end_run(row) - store.first_run(row)) >= store.cols;
+}
+
+// The bounds of a row's runs: the store's own, or, for a row kept as bits,
+// worked out into scratch (which then holds them until its next use).
+const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch);
 
 // Appends one row of cols pixels (contiguous, of the given kind) to the
 // store. Throws std::length_error("Too many runs in image") past kMaxRuns.
@@ -163,9 +185,9 @@ std::uint64_t number_bands(Band* bands, std::size_t count, int connectivity,
 template <typename Region>
 void sum_regions(const RunStore& store, int64_t row_offset, Region* regions, std::uint64_t base,
                  std::uint64_t* seen = nullptr) {
-    const int32_t* bounds = store.bounds.data();
     const std::uint32_t* labels = store.labels.data();
-    Region spare{};  // the runs of dropped regions (label 0) land here
+    Buffer<int32_t> scratch;  // the bounds of rows kept as bits
+    Region spare{};           // the runs of dropped regions (label 0) land here
     // What a row's runs of one region side by side add up to, in registers
     // until the next run is another region's: a region of many runs in a row
     // is then updated once, and the test is a jump predicted well both on
@@ -200,12 +222,14 @@ void sum_regions(const RunStore& store, int64_t row_offset, Region* regions, std
     for (int64_t r = 0; r < store.rows(); ++r) {
         const int64_t y = r + row_offset;
         const std::uint32_t end = store.end_run(r);
-        std::uint32_t i = store.first_run(r);
+        const std::uint32_t first = store.first_run(r);
+        std::uint32_t i = first;
         if (i == end) continue;
-        Part part{labels[i], 0, 0, bounds[2 * std::size_t(i)], 0};
+        const int32_t* bounds = row_bounds(store, r, scratch);
+        Part part{labels[i], 0, 0, bounds[0], 0};
         for (; i < end; ++i) {
-            const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(i)]);
-            const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(i) + 1]);
+            const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(i - first)]);
+            const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(i - first) + 1]);
             const std::uint64_t area = to - from;
             // from + ... + (to - 1): one of the two factors is even.
             const std::uint64_t sum_x = (from + to - 1) * area / 2;

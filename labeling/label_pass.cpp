@@ -192,10 +192,13 @@ template <int kSlack>
             }
         }
     }
+    // The row's own bounds, or the newest row's kept aside for a row kept as bits.
+    const int32_t* row_runs = store.row_info[row].kept_as_bits
+                                  ? store.newest.data()
+                                  : store.bounds.data() + 2 * std::size_t(first);
     uint32_t i = first;
     auto label_runs_to = [&](uint32_t stop) {
-        for (const int32_t* run = store.bounds.data() + 2 * std::size_t(i); i < stop;
-             ++i, run += 2) {
+        for (const int32_t* run = row_runs + 2 * std::size_t(i - first); i < stop; ++i, run += 2) {
             // The first run above at or after the first column reached, and
             // one past the last at or before the last column reached.
             const uint32_t from = edges_to(above, run[0] - kSlack) / 2;
@@ -302,6 +305,7 @@ void label_newest_row(RunStore& store, int connectivity) {
 void end_labeling(RunStore& store) {
     store.edge_maps.release();
     store.foreground.release();
+    store.newest.release();
 }
 
 }  // namespace runlabel::engine

@@ -147,15 +147,18 @@ void join_border(Band& above, uint64_t above_base, Band& below, uint64_t below_b
     if (a.rows() == 0 || b.rows() == 0) return;
     const int slack = connectivity == 8 ? 1 : 0;
     const uint32_t a_first = a.first_run(a.rows() - 1);
-    const uint32_t a_end = a.end_run(a.rows() - 1);
-    const uint32_t b_end = b.end_run(0);
-    uint32_t q = a_first;
-    for (uint32_t p = 0; p < b_end; ++p) {
-        const int32_t start = b.bounds[2 * p] - slack;
-        const int32_t stop = b.bounds[2 * p + 1] + slack;
-        while (q < a_end && a.bounds[2 * q + 1] <= start) ++q;
-        for (uint32_t t = q; t < a_end && a.bounds[2 * t] < stop; ++t) {
-            forest.unite(above_base + local_root(a.labels.data(), t),
+    const uint32_t a_count = a.end_run(a.rows() - 1) - a_first;
+    const uint32_t b_count = b.end_run(0);
+    Buffer<int32_t> a_scratch, b_scratch;
+    const int32_t* a_bounds = row_bounds(a, a.rows() - 1, a_scratch);
+    const int32_t* b_bounds = row_bounds(b, 0, b_scratch);
+    uint32_t q = 0;
+    for (uint32_t p = 0; p < b_count; ++p) {
+        const int32_t start = b_bounds[2 * p] - slack;
+        const int32_t stop = b_bounds[2 * p + 1] + slack;
+        while (q < a_count && a_bounds[2 * q + 1] <= start) ++q;
+        for (uint32_t t = q; t < a_count && a_bounds[2 * t] < stop; ++t) {
+            forest.unite(above_base + local_root(a.labels.data(), a_first + t),
                          below_base + local_root(b.labels.data(), p));
         }
     }
@@ -167,10 +170,15 @@ Buffer<uint64_t> region_areas(const Band* bands, std::size_t count_bands, uint32
     std::fill(area.begin(), area.end(), 0);
     for (std::size_t b = 0; b < count_bands; ++b) {
         const RunStore& store = bands[b].store;
-        const int32_t* bounds = store.bounds.data();
         const uint32_t* labels = store.labels.data();
-        for (uint64_t i = 0; i < store.runs(); ++i) {
-            area[labels[i]] += static_cast<uint64_t>(bounds[2 * i + 1] - bounds[2 * i]);
+        Buffer<int32_t> scratch;
+        for (int64_t r = 0; r < store.rows(); ++r) {
+            const int32_t* bounds = row_bounds(store, r, scratch);
+            const uint32_t first = store.first_run(r);
+            for (uint32_t i = first; i < store.end_run(r); ++i) {
+                area[labels[i]] +=
+                    static_cast<uint64_t>(bounds[2 * (i - first) + 1] - bounds[2 * (i - first)]);
+            }
         }
     }
     return area;

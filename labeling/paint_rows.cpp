@@ -246,13 +246,13 @@ void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t col
 template <typename T>
 void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base, std::byte* out,
            std::ptrdiff_t row_stride, std::ptrdiff_t column_stride, const SourceRows* source) {
-    const int32_t* bounds = store.bounds.data();
     const uint32_t* labels = store.labels.data();
     const bool packed = column_stride == static_cast<std::ptrdiff_t>(sizeof(T));
+    Buffer<int32_t> scratch;  // the bounds of rows kept as bits
     for (int64_t r = 0; r < rows; ++r) {
         const uint32_t first = store.first_run(first_row + r);
         const uint32_t count = store.end_run(first_row + r) - first;
-        const int32_t* b = bounds + 2 * std::size_t(first);
+        const int32_t* b = row_bounds(store, first_row + r, scratch);
         const uint32_t* l = labels + first;
         std::byte* row = out + r * row_stride;
         if (!packed) {

@@ -26,6 +26,7 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
     int next_run = 1;
     // One row at a time: the store never holds more than a row of runs.
     RunStore store(cols < 0 ? 0 : cols);
+    runlabel::engine::Buffer<int32_t> scratch;
     for (int r = 0; r < rows; ++r) {
         store.bounds.clear();
         store.labels.clear();
@@ -39,7 +40,8 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
         const int count = static_cast<int>(store.runs());
         const int first = next_run;
         next_run = skip_run_numbers(next_run, count);
-        tail = append_run_nodes(tail, r, first, store.bounds.data(), count);
+        tail = append_run_nodes(tail, r, first, runlabel::engine::row_bounds(store, 0, scratch),
+                                count);
         row_index[r][0] = count == 0 ? 0 : first;
         row_index[r][1] = count == 0 ? 0 : next_run - 1;
     }
