@@ -226,6 +226,90 @@ void paint_row_from_bits(T* out, int64_t cols, const int32_t* bounds, const uint
     std::fill(out + written, out + cols, T{0});
 }
 
+// Masks of 8 bytes for the labels of 8 / sizeof(T) pixels, by those pixels'
+// bits (the first pixel in the least significant): all ones under a set bit.
+template <typename T>
+constexpr auto kWordMasks = [] {
+    constexpr int kPixels = 8 / sizeof(T);
+    struct Table {
+        uint64_t mask[1 << kPixels];
+    } table{};
+    for (int bits = 0; bits < (1 << kPixels); ++bits) {
+        for (int k = 0; k < kPixels; ++k) {
+            if ((bits >> k) & 1) table.mask[bits] |= uint64_t(T(~T{0})) << (8 * sizeof(T) * k);
+        }
+    }
+    return table;
+}();
+
+// The label, or 0, of every pixel of [from, to) by its bit in words (column c
+// in bit c % 64 of words[c / 64]); 8 bytes of labels to a store.
+template <typename T>
+void paint_span_words(T* out, const uint64_t* words, int64_t from, int64_t to, T label) {
+    constexpr int64_t kPixels = 8 / sizeof(T);
+    auto bit = [words](int64_t c) { return (words[c >> 6] >> (c & 63)) & 1; };
+    int64_t c = from;
+    for (; c < to && c % kPixels != 0; ++c) out[c] = bit(c) ? label : T{0};
+    uint64_t every = 0;  // the label in each lane
+    for (int64_t k = 0; k < kPixels; ++k) every |= uint64_t(label) << (8 * sizeof(T) * k);
+    for (; c + kPixels <= to; c += kPixels) {
+        const auto chunk = (words[c >> 6] >> (c & 63)) & ((uint64_t{1} << kPixels) - 1);
+        const uint64_t value = every & kWordMasks<T>.mask[chunk];
+        std::memcpy(out + c, &value, 8);
+    }
+    for (; c < to; ++c) out[c] = bit(c) ? label : T{0};
+}
+
+// A row whose runs are all of one region, painted as one span from the
+// image's pixels or, without them, from the row's own bits.
+template <typename T>
+void paint_one_region(T* out, const RunStore& store, int64_t row, const SourceRows* source,
+                      T label) {
+    const int64_t cols = store.cols;
+    const RowInfo& info = store.row_info[row];
+    const uint64_t* words =
+        info.kept_as_bits ? store.bits.data() + std::size_t(info.bits_at) * foreground_words(cols)
+                          : nullptr;
+    int64_t from, to;
+    if (words != nullptr) {
+        std::size_t w = 0;
+        while (words[w] == 0) ++w;
+        from = int64_t(w) * 64 + std::countr_zero(words[w]);
+        w = foreground_words(cols) - 1;
+        while (words[w] == 0) --w;
+        to = int64_t(w) * 64 + 64 - std::countl_zero(words[w]);
+    } else {
+        const std::size_t first = store.first_run(row);
+        const std::size_t last = store.end_run(row) - 1;
+        from = store.bounds[2 * first];
+        to = store.bounds[2 * last + 1];
+    }
+    std::fill(out, out + from, T{0});
+    if (source == nullptr) {
+        paint_span_words(out, words, from, to, label);
+    } else {
+        const std::byte* px = source->data + row * source->row_stride;
+        switch (source->kind) {
+            case PixelKind::k8:
+                paint_span(out, reinterpret_cast<const uint8_t*>(px), from, to, label);
+                break;
+            case PixelKind::k16:
+                paint_span(out, reinterpret_cast<const uint16_t*>(px), from, to, label);
+                break;
+            case PixelKind::k32:
+                paint_span(out, reinterpret_cast<const uint32_t*>(px), from, to, label);
+                break;
+            case PixelKind::k64:
+                paint_span(out, reinterpret_cast<const uint64_t*>(px), from, to, label);
+                break;
+            case PixelKind::kBitMsb:
+                paint_span_bits(out, reinterpret_cast<const uint8_t*>(px), from, to, label);
+                break;
+        }
+    }
+    std::fill(out + to, out + cols, T{0});
+}
+
 // One row whose pixels lie column_stride bytes apart.
 template <typename T>
 void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t cols,
@@ -252,9 +336,18 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
     for (int64_t r = 0; r < rows; ++r) {
         const uint32_t first = store.first_run(first_row + r);
         const uint32_t count = store.end_run(first_row + r) - first;
-        const int32_t* b = row_bounds(store, first_row + r, scratch);
         const uint32_t* l = labels + first;
         std::byte* row = out + r * row_stride;
+        // A row of one region (a spiral's, a dense texture's) is one span,
+        // painted from pixels: the image's, or its own bits where it has them.
+        if (packed && count >= 2 &&
+            (source != nullptr || store.row_info[first_row + r].kept_as_bits) &&
+            l[0] == l[count - 1] && end_of_span(l, 0, count) == count) {
+            paint_one_region(reinterpret_cast<T*>(row), store, first_row + r, source,
+                             label_value<T>(l[0], base));
+            continue;
+        }
+        const int32_t* b = row_bounds(store, first_row + r, scratch);
         if (!packed) {
             paint_strided_row<T>(row, column_stride, store.cols, b, l, count, base);
             continue;

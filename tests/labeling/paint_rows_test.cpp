@@ -1,8 +1,9 @@
 // The engine's painter against the runs it paints, at every label width, into
 // rows with padding between them: textured rows (a run every few columns),
-// rows of one-pixel runs, sparse rows and rows of one region, with and without the image's pixels
-// at hand. The painters store whole vectors, so the padding must come back as it was and no row may
-// reach into the next.
+// rows of one-pixel runs, sparse rows, and rows of one region (painted from
+// the pixels, or from the bits a dense row is kept as), with and without the
+// image's pixels at hand. The painters store whole vectors, so the padding
+// must come back as it was and no row may reach into the next.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,14 +67,22 @@ TEST(PaintRows, EveryWidthMatchesTheRunsAndKeepsThePadding) {
         int bytes;
     } widths[] = {
         {LabelKind::k8, 1}, {LabelKind::k16, 2}, {LabelKind::k32, 4}, {LabelKind::k64, 8}};
-    for (int trial = 0; trial < 240; ++trial) {
+    for (int trial = 0; trial < 300; ++trial) {
         const int rows = std::uniform_int_distribution<int>(1, 12)(rng);
         const int cols = std::uniform_int_distribution<int>(5, 300)(rng);
-        // Textured, sparse with long runs, mixed, and runs of one pixel.
-        const int longest = trial % 4 == 0 ? 3 : trial % 4 == 1 ? 60 : trial % 4 == 2 ? 20 : 1;
-        const int gap = trial % 4 == 0 ? 3 : trial % 4 == 1 ? 40 : trial % 4 == 2 ? 6 : 2;
-        const std::vector<uint8_t> pixels = random_pixels(rng, rows, cols, longest, gap);
-        const int connectivity = trial % 2 == 0 ? 4 : 8;
+        // Textured, sparse with long runs, mixed, runs of one pixel, and rows
+        // of one region (a full row over diagonal stripes, 8-connected).
+        const int pattern = trial % 5;
+        const int longest = pattern == 0 ? 3 : pattern == 1 ? 60 : pattern == 2 ? 20 : 1;
+        const int gap = pattern == 0 ? 3 : pattern == 1 ? 40 : pattern == 2 ? 6 : 2;
+        std::vector<uint8_t> pixels = random_pixels(rng, rows, cols, longest, gap);
+        if (pattern == 4) {
+            for (int r = 0; r < rows; ++r) {
+                for (int c = 0; c < cols; ++c)
+                    pixels[std::size_t(r) * cols + c] = r == 0 || (r + c) % 2;
+            }
+        }
+        const int connectivity = pattern == 4 || trial % 2 == 1 ? 8 : 4;
         RunStore store(cols);
         for (int r = 0; r < rows; ++r) {
             runlabel::engine::encode_row(store, pixels.data() + std::size_t(r) * cols,
@@ -82,7 +91,7 @@ TEST(PaintRows, EveryWidthMatchesTheRunsAndKeepsThePadding) {
         }
         runlabel::engine::end_labeling(store);
         // Some regions dropped, as min_area does: their runs paint 0.
-        runlabel::engine::number_regions(store, {trial % 4 == 3 ? 3u : 0u, false});
+        runlabel::engine::number_regions(store, {pattern == 3 ? 3u : 0u, false});
         const uint64_t base = trial % 5 == 0 ? 250 : 0;
         const runlabel::engine::SourceRows source{reinterpret_cast<const std::byte*>(pixels.data()),
                                                   cols, PixelKind::k8};
