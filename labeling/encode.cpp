@@ -135,8 +135,8 @@ inline std::size_t write_edges_by_bits(int32_t* bounds, std::size_t filled, int6
 
 // Writes the bounds of the runs of a row of foreground words at bounds (room
 // for cols + 9 values); returns how many values that is (twice the runs).
-// When map is given, the row's edge map goes there too. textured: a byte at
-// a time (see write_edges_by_bytes).
+// Without bounds, only counts them. When map is given, the row's edge map
+// goes there too. textured: a byte at a time (see write_edges_by_bytes).
 std::size_t extract_bounds(const uint64_t* fg_words, int64_t cols, int32_t* bounds, EdgeWord* map,
                            bool textured) {
     const std::size_t fg_count = foreground_words(cols);
@@ -153,11 +153,18 @@ std::size_t extract_bounds(const uint64_t* fg_words, int64_t cols, int32_t* boun
         before = fg >> (kWord - 1);
         if (map != nullptr) *map++ = {edges << 1 | carried, filled - carried};
         carried = edges >> (kWord - 1);
-        filled = textured ? write_edges_by_bytes(bounds, filled, c, edges)
-                          : write_edges_by_bits(bounds, filled, c, edges);
+        if (bounds == nullptr) {
+            filled += static_cast<std::size_t>(std::popcount(edges));
+        } else {
+            filled = textured ? write_edges_by_bytes(bounds, filled, c, edges)
+                              : write_edges_by_bits(bounds, filled, c, edges);
+        }
     }
     const std::size_t inside = filled;
-    if (filled % 2 != 0) bounds[filled++] = static_cast<int32_t>(cols);  // ends in foreground
+    if (filled % 2 != 0) {  // ends in foreground
+        if (bounds != nullptr) bounds[filled] = static_cast<int32_t>(cols);
+        ++filled;
+    }
     if (map != nullptr) {
         // The end of a run at cols, where no word held it (cols a multiple of 64).
         *map++ = {carried | uint64_t{filled != inside} << 1, inside - carried};
@@ -206,8 +213,7 @@ void encode_words(RunStore& store, Word word) {
         const std::size_t above = parity ^ 1;
         if (std::equal(fg_words, fg_words + fg_count, store.foreground.data() + above * fg_count)) {
             // The row repeats the one above (blocky texture does, row after
-            // row): so do its runs and its map. Kept as bits, its bounds are
-            // the newest row's already.
+            // row): so do its runs and its map.
             const RowInfo above_info = store.row_info[store.rows() - 1];
             const uint32_t above_first = store.first_run(store.rows() - 1);
             const uint64_t count = first - above_first;
@@ -227,15 +233,12 @@ void encode_words(RunStore& store, Word word) {
     }
     // After a row of many runs, the next is likely textured too: its edges are
     // written a byte at a time, where one at a time would mispredict a jump
-    // about once a word. After a dense row it is kept as bits, its bounds (for
-    // the labeling pass) written aside.
+    // about once a word. After a dense row it is kept as bits, its runs only
+    // counted: the labeling pass works out their bounds where it needs them.
     const bool textured = store.rows() > 0 && is_textured(store, store.rows() - 1);
     const bool as_bits = store.rows() > 0 && is_dense(store, store.rows() - 1);
-    int32_t* bounds;
-    if (as_bits) {
-        store.newest.resize(static_cast<std::size_t>(cols) + 9);
-        bounds = store.newest.data();
-    } else {
+    int32_t* bounds = nullptr;
+    if (!as_bits) {
         store.bounds.reserve(2 * most + 8);  // room for the writes past the last edge
         bounds = store.bounds.data() + 2 * first;
     }

@@ -89,8 +89,8 @@ struct RunStore {
     Buffer<RowInfo> row_info;
     // The rows kept as bits, foreground_words(cols) words each.
     Buffer<std::uint64_t> bits;
-    // The bounds of the newest row when it is kept as bits, for the labeling
-    // pass; given back by end_labeling.
+    // The bounds of the newest row when it is kept as bits, worked out for the
+    // labeling pass where it needs them; given back by end_labeling.
     Buffer<int32_t> newest;
     int64_t cols = 0;
 

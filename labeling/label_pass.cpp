@@ -192,12 +192,10 @@ template <int kSlack>
             }
         }
     }
-    // The row's own bounds, or the newest row's kept aside for a row kept as bits.
-    const int32_t* row_runs = store.row_info[row].kept_as_bits
-                                  ? store.newest.data()
-                                  : store.bounds.data() + 2 * std::size_t(first);
+    const int32_t* row_runs = nullptr;  // worked out when first needed
     uint32_t i = first;
     auto label_runs_to = [&](uint32_t stop) {
+        if (i < stop && row_runs == nullptr) row_runs = row_bounds(store, row, store.newest);
         for (const int32_t* run = row_runs + 2 * std::size_t(i - first); i < stop; ++i, run += 2) {
             // The first run above at or after the first column reached, and
             // one past the last at or before the last column reached.
