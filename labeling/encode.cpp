@@ -20,7 +20,7 @@ constexpr int kWord = 64;
 
 // Bit i is set when pixel i (i < n, n <= 64) is not zero.
 template <typename Pixel>
-uint64_t foreground_bits(const Pixel* px, int n) {
+[[gnu::always_inline]] inline uint64_t foreground_bits(const Pixel* px, int n) {
     uint64_t bits = 0;
     int i = 0;
 #if defined(__SSE2__)
@@ -66,7 +66,7 @@ constexpr auto kReversed = [] {
     return table;
 }();
 
-uint64_t packed_bits(const uint8_t* bytes, int n) {
+[[gnu::always_inline]] inline uint64_t packed_bits(const uint8_t* bytes, int n) {
     uint64_t bits = 0;
     const int whole = (n + 7) / 8;
     for (int k = 0; k < whole; ++k)
@@ -97,8 +97,8 @@ constexpr BytePositions kBytePositions = [] {
 
 // Writes the columns of a word's edges from column c at bounds + filled;
 // returns the new count. May write up to 8 values past it.
-inline std::size_t write_edges_by_bytes(int32_t* bounds, std::size_t filled, int64_t c,
-                                        uint64_t edges) {
+[[gnu::always_inline]] inline std::size_t write_edges_by_bytes(int32_t* bounds, std::size_t filled,
+                                                               int64_t c, uint64_t edges) {
     for (int k = 0; k < kWord; k += 8, edges >>= 8) {
         const auto byte = static_cast<uint8_t>(edges);
         const int32_t* at = kBytePositions.at[byte];
@@ -121,8 +121,8 @@ inline std::size_t write_edges_by_bytes(int32_t* bounds, std::size_t filled, int
 // Writes the columns of a word's edges one at a time, four to a round: the
 // count per word follows no pattern, so fewer rounds mean fewer jumps to
 // mispredict. May write up to 4 values past the new count.
-inline std::size_t write_edges_by_bits(int32_t* bounds, std::size_t filled, int64_t c,
-                                       uint64_t edges) {
+[[gnu::always_inline]] inline std::size_t write_edges_by_bits(int32_t* bounds, std::size_t filled,
+                                                              int64_t c, uint64_t edges) {
     while (edges != 0) {
         for (int k = 0; k < 4; ++k) {
             bounds[filled] = static_cast<int32_t>(c + (std::countr_zero(edges) & (kWord - 1)));
@@ -137,8 +137,9 @@ inline std::size_t write_edges_by_bits(int32_t* bounds, std::size_t filled, int6
 // for cols + 9 values); returns how many values that is (twice the runs).
 // Without bounds, only counts them. When map is given, the row's edge map
 // goes there too. textured: a byte at a time (see write_edges_by_bytes).
-std::size_t extract_bounds(const uint64_t* fg_words, int64_t cols, int32_t* bounds, EdgeWord* map,
-                           bool textured) {
+[[gnu::always_inline]] inline std::size_t extract_bounds(const uint64_t* fg_words, int64_t cols,
+                                                         int32_t* bounds, EdgeWord* map,
+                                                         bool textured) {
     const std::size_t fg_count = foreground_words(cols);
     std::size_t filled = 0;
     uint64_t before = 0;   // 1 when the pixel left of the word is foreground
@@ -187,7 +188,7 @@ uint32_t keep_bits(RunStore& store, const uint64_t* fg_words, std::size_t fg_cou
 // row's edge map and foreground words go into the store's slots for its
 // parity.
 template <typename Word>
-void encode_words(RunStore& store, Word word) {
+[[gnu::always_inline]] inline void encode_words(RunStore& store, Word word) {
     const int64_t cols = store.cols;
     const uint64_t first = store.runs();
     const uint64_t most = first + (static_cast<uint64_t>(cols) + 1) / 2;
@@ -243,23 +244,23 @@ void encode_words(RunStore& store, Word word) {
         bounds = store.bounds.data() + 2 * first;
     }
     const std::size_t filled = extract_bounds(fg_words, cols, bounds, map, textured);
-    uint64_t pixels = 0;
+    // Runs all of one pixel: no two foreground pixels side by side.
+    uint64_t pairs = 0;
     for (std::size_t w = 0; w < fg_count; ++w) {
-        pixels += static_cast<uint64_t>(std::popcount(fg_words[w]));
+        const uint64_t next = w + 1 < fg_count ? fg_words[w + 1] << 63 : 0;
+        pairs |= fg_words[w] & (fg_words[w] >> 1 | next);
     }
-    RowInfo info{RowKind::kMixed, pixels == filled / 2, as_bits, 0};
+    RowInfo info{RowKind::kMixed, pairs == 0, as_bits, 0};
     if (as_bits) info.bits_at = keep_bits(store, fg_words, fg_count);
     add_row(filled / 2, info);
 }
 
 template <typename Pixel>
-void encode_pixels(RunStore& store, const Pixel* px) {
+[[gnu::always_inline]] inline void encode_pixels(RunStore& store, const Pixel* px) {
     encode_words(store, [px](int64_t c, int n) { return foreground_bits(px + c, n); });
 }
 
-}  // namespace
-
-void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
+[[gnu::always_inline]] inline void encode_any(RunStore& store, const void* pixels, PixelKind kind) {
     switch (kind) {
         case PixelKind::k8:
             return encode_pixels(store, static_cast<const uint8_t*>(pixels));
@@ -275,6 +276,25 @@ void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
                 store, [bytes](int64_t c, int n) { return packed_bits(bytes + c / 8, n); });
         }
     }
+}
+
+// Edge maps count edges a word at a time: as the labeling pass, the encoder
+// is built twice, once for processors that count bits in one instruction.
+#if defined(__x86_64__) && !defined(__POPCNT__)
+[[gnu::target("popcnt")]] void encode_row_popcnt(RunStore& store, const void* pixels,
+                                                 PixelKind kind) {
+    encode_any(store, pixels, kind);
+}
+#endif
+
+}  // namespace
+
+void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
+#if defined(__x86_64__) && !defined(__POPCNT__)
+    static const bool popcnt = __builtin_cpu_supports("popcnt");
+    if (popcnt) return encode_row_popcnt(store, pixels, kind);
+#endif
+    encode_any(store, pixels, kind);
 }
 
 const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch) {

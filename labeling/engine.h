@@ -61,7 +61,9 @@ struct RowInfo {
     RowKind kind = RowKind::kMixed;
     bool single_pixels = false;  // every run one pixel long
     bool kept_as_bits = false;   // its runs are worked out from its pixels
-    std::uint32_t bits_at = 0;   // which of the store's rows of bits
+    // Every run of the row is of one region, as the labeling pass found.
+    bool uniform = false;
+    std::uint32_t bits_at = 0;  // which of the store's rows of bits
 };
 
 // The runs of consecutive image rows. Run i covers columns bounds[2i] to

@@ -89,18 +89,6 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
     return false;
 }
 
-// 8-connected textured rows, a strip of two rows at a time. In the strip of
-// the row and the row above, columns that hold foreground in either row
-// side by side are one region (a pixel touches every pixel of the next column
-// in both rows), so each stretch of such columns joins all the runs inside
-// it, above and here:
-//
-//   above:  ##.#.###..      stretches:  ######..
-//   here:   .#.###.#..                  (one region)
-//
-// On texture this replaces a search per run, whose outcome (one run above
-// touched, or several) follows no pattern, with a few stretches per row whose
-// runs mostly hang from one node already.
 // The stretches of the strip of a row and the row above (see below).
 [[gnu::always_inline]] inline uint64_t count_stretches(const uint64_t* row_fg,
                                                        const uint64_t* above_fg,
@@ -115,14 +103,32 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
     return starts;
 }
 
-[[gnu::always_inline]] inline void label_row_by_strips(uint32_t* parent, const EdgeWord* here,
+// 8-connected textured rows, a strip of two rows at a time. In the strip of
+// the row and the row above, columns that hold foreground in either row
+// side by side are one region (a pixel touches every pixel of the next column
+// in both rows), so each stretch of such columns joins all the runs inside
+// it, above and here:
+//
+//   above:  ##.#.###..      stretches:  ######..
+//   here:   .#.###.#..                  (one region)
+//
+// On texture this replaces a search per run, whose outcome (one run above
+// touched, or several) follows no pattern, with a few stretches per row whose
+// runs mostly hang from one node already.
+//
+// Returns whether every run of the row hangs from one node; when the row
+// above's runs are all of one region (above_uniform), their parents are not
+// looked at.
+[[gnu::always_inline]] inline bool label_row_by_strips(uint32_t* parent, const EdgeWord* here,
                                                        const EdgeWord* above, uint32_t first,
                                                        uint32_t above_first, const uint64_t* row_fg,
-                                                       const uint64_t* above_fg,
-                                                       std::size_t words) {
+                                                       const uint64_t* above_fg, std::size_t words,
+                                                       bool above_uniform) {
     const uint32_t* const above_parent = parent + above_first;
-    uint64_t before = 0;  // 1 when the column left of the word is foreground in the strip
-    int64_t start = 0;    // where the stretch under way began
+    bool uniform = true;
+    uint32_t first_r = UINT32_MAX;  // the node the row's first stretch hangs from
+    uint64_t before = 0;            // 1 when the column left of the word is foreground in the strip
+    int64_t start = 0;              // where the stretch under way began
     for (std::size_t w = 0; w <= words; ++w) {
         // A word past the last closes a stretch that reaches the row's end.
         const uint64_t strip = w < words ? row_fg[w] | above_fg[w] : 0;
@@ -143,11 +149,14 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
             const uint32_t q1 = edges_to(above, at) / 2;
             if (q1 == q0) {
                 parent[first + p0] = first + p0;  // one run alone: a tree of its own
+                uniform = false;
                 continue;
             }
             const uint32_t up = above_parent[q0];
             uint32_t differ = 0;
-            for (uint32_t q = q0 + 1; q < q1; ++q) differ |= above_parent[q] ^ up;
+            if (!above_uniform) {
+                for (uint32_t q = q0 + 1; q < q1; ++q) differ |= above_parent[q] ^ up;
+            }
             uint32_t r = up;  // runs above hanging from one node are one tree
             if (differ != 0) {
                 r = root_of(parent, up);
@@ -156,8 +165,11 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
                 }
             }
             for (uint32_t p = first + p0; p < first + p1; ++p) parent[p] = r;
+            if (first_r == UINT32_MAX) first_r = r;
+            uniform &= r == first_r;
         }
     }
+    return uniform;
 }
 
 template <int kSlack>
@@ -185,9 +197,11 @@ template <int kSlack>
         if (is_textured(store, row) || is_textured(store, row - 1)) {
             const uint64_t runs = end - above_first;
             if (runs >= 6 * count_stretches(row_fg, above_fg, words)) {
-                label_row_by_strips(parent, here, above, first, above_first, row_fg, above_fg,
-                                    words);
-                store.row_info[row].kind = RowKind::kStretchesAlike;
+                RowInfo& info = store.row_info[row];
+                info.kind = RowKind::kStretchesAlike;
+                info.uniform =
+                    label_row_by_strips(parent, here, above, first, above_first, row_fg, above_fg,
+                                        words, store.row_info[row - 1].uniform);
                 return;
             }
         }

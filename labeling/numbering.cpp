@@ -84,8 +84,16 @@ void number_range(const RunStore& store, uint32_t* labels, uint64_t i, uint64_t 
         store.row_start.begin() - 1);
     for (; i < end; ++row) {
         const uint64_t stop = std::min<uint64_t>(end, store.end_run(row));
+        const RowInfo& info = store.row_info[row];
+        if (info.uniform && i < stop && labels[i] < i) {
+            // Every run of the row is of the region of its first run's
+            // parent, which comes before the row and is numbered by now.
+            std::fill(labels + i, labels + stop, labels[labels[i]]);
+            i = stop;
+            continue;
+        }
 #if defined(__SSE2__)
-        switch (store.row_info[row].kind) {
+        switch (info.kind) {
             case RowKind::kNewTrees:
                 number_roots(labels, i, stop, last);
                 break;

@@ -342,7 +342,8 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
         // painted from pixels: the image's, or its own bits where it has them.
         if (packed && count >= 2 &&
             (source != nullptr || store.row_info[first_row + r].kept_as_bits) &&
-            l[0] == l[count - 1] && end_of_span(l, 0, count) == count) {
+            (store.row_info[first_row + r].uniform ||
+             (l[0] == l[count - 1] && end_of_span(l, 0, count) == count))) {
             paint_one_region(reinterpret_cast<T*>(row), store, first_row + r, source,
                              label_value<T>(l[0], base));
             continue;
