@@ -327,72 +327,75 @@ void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t col
     for (; c < cols; ++c) *at(c) = T{0};
 }
 
+// One row of the store into o, cols contiguous pixels.
+template <typename T>
+void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
+                      const SourceRows* source, Buffer<int32_t>& scratch) {
+    const uint32_t first = store.first_run(row);
+    const uint32_t count = store.end_run(row) - first;
+    const uint32_t* l = store.labels.data() + first;
+    // A row of one region (a spiral's, a dense texture's) is one span,
+    // painted from pixels: the image's, or its own bits where it has them.
+    if (count >= 2 && (source != nullptr || store.row_info[row].kept_as_bits) &&
+        (store.row_info[row].uniform ||
+         (l[0] == l[count - 1] && end_of_span(l, 0, count) == count))) {
+        paint_one_region(o, store, row, source, label_value<T>(l[0], base));
+        return;
+    }
+    const int32_t* b = row_bounds(store, row, scratch);
+    // Spans from the pixels pay where runs of one region follow each other;
+    // in a textured row (a spiral, a percolating texture) its first,
+    // middle and last runs are taken as the sign of it.
+    const bool textured = is_textured(count, store.cols);
+    const bool spans = source != nullptr && count >= 2 &&
+                       (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
+    if (!spans) {
+        if (store.row_info[row].single_pixels) {
+            paint_single_pixels(o, store.cols, b, l, count, base);
+        } else if (textured) {
+            paint_textured_row(o, store.cols, b, l, count, base);
+        } else {
+            paint_row(o, store.cols, b, l, count, base);
+        }
+        return;
+    }
+    const std::byte* px = source->data + row * source->row_stride;
+    switch (source->kind) {
+        case PixelKind::k8:
+            return paint_row_from(o, store.cols, b, l, count, base,
+                                  reinterpret_cast<const uint8_t*>(px));
+        case PixelKind::k16:
+            return paint_row_from(o, store.cols, b, l, count, base,
+                                  reinterpret_cast<const uint16_t*>(px));
+        case PixelKind::k32:
+            return paint_row_from(o, store.cols, b, l, count, base,
+                                  reinterpret_cast<const uint32_t*>(px));
+        case PixelKind::k64:
+            return paint_row_from(o, store.cols, b, l, count, base,
+                                  reinterpret_cast<const uint64_t*>(px));
+        case PixelKind::kBitMsb:
+            return paint_row_from_bits(o, store.cols, b, l, count, base,
+                                       reinterpret_cast<const uint8_t*>(px));
+    }
+}
+
 template <typename T>
 void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base, std::byte* out,
            std::ptrdiff_t row_stride, std::ptrdiff_t column_stride, const SourceRows* source) {
-    const uint32_t* labels = store.labels.data();
-    const bool packed = column_stride == static_cast<std::ptrdiff_t>(sizeof(T));
     Buffer<int32_t> scratch;  // the bounds of rows kept as bits
+    if (column_stride != static_cast<std::ptrdiff_t>(sizeof(T))) {
+        for (int64_t r = 0; r < rows; ++r) {
+            const uint32_t first = store.first_run(first_row + r);
+            paint_strided_row<T>(out + r * row_stride, column_stride, store.cols,
+                                 row_bounds(store, first_row + r, scratch),
+                                 store.labels.data() + first, store.end_run(first_row + r) - first,
+                                 base);
+        }
+        return;
+    }
     for (int64_t r = 0; r < rows; ++r) {
-        const uint32_t first = store.first_run(first_row + r);
-        const uint32_t count = store.end_run(first_row + r) - first;
-        const uint32_t* l = labels + first;
-        std::byte* row = out + r * row_stride;
-        // A row of one region (a spiral's, a dense texture's) is one span,
-        // painted from pixels: the image's, or its own bits where it has them.
-        if (packed && count >= 2 &&
-            (source != nullptr || store.row_info[first_row + r].kept_as_bits) &&
-            (store.row_info[first_row + r].uniform ||
-             (l[0] == l[count - 1] && end_of_span(l, 0, count) == count))) {
-            paint_one_region(reinterpret_cast<T*>(row), store, first_row + r, source,
-                             label_value<T>(l[0], base));
-            continue;
-        }
-        const int32_t* b = row_bounds(store, first_row + r, scratch);
-        if (!packed) {
-            paint_strided_row<T>(row, column_stride, store.cols, b, l, count, base);
-            continue;
-        }
-        T* o = reinterpret_cast<T*>(row);
-        // Spans from the pixels pay where runs of one region follow each other;
-        // in a textured row (a spiral, a percolating texture) its first,
-        // middle and last runs are taken as the sign of it.
-        const bool textured = is_textured(count, store.cols);
-        const bool spans = source != nullptr && count >= 2 &&
-                           (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
-        if (!spans) {
-            if (store.row_info[first_row + r].single_pixels) {
-                paint_single_pixels(o, store.cols, b, l, count, base);
-            } else if (textured) {
-                paint_textured_row(o, store.cols, b, l, count, base);
-            } else {
-                paint_row(o, store.cols, b, l, count, base);
-            }
-            continue;
-        }
-        const std::byte* px = source->data + (first_row + r) * source->row_stride;
-        switch (source->kind) {
-            case PixelKind::k8:
-                paint_row_from(o, store.cols, b, l, count, base,
-                               reinterpret_cast<const uint8_t*>(px));
-                break;
-            case PixelKind::k16:
-                paint_row_from(o, store.cols, b, l, count, base,
-                               reinterpret_cast<const uint16_t*>(px));
-                break;
-            case PixelKind::k32:
-                paint_row_from(o, store.cols, b, l, count, base,
-                               reinterpret_cast<const uint32_t*>(px));
-                break;
-            case PixelKind::k64:
-                paint_row_from(o, store.cols, b, l, count, base,
-                               reinterpret_cast<const uint64_t*>(px));
-                break;
-            case PixelKind::kBitMsb:
-                paint_row_from_bits(o, store.cols, b, l, count, base,
-                                    reinterpret_cast<const uint8_t*>(px));
-                break;
-        }
+        paint_packed_row(reinterpret_cast<T*>(out + r * row_stride), store, first_row + r, base,
+                         source, scratch);
     }
 }
 
