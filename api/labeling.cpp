@@ -86,6 +86,12 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
     // The image's pixels serve when they are packed rows (a checked view).
     const bool from_image = image != nullptr && detail::is_packed(*image);
     const engine::LabelKind kind = detail::label_kind(view.type);
+    // Labels of more than the caches hold are streamed past them: written
+    // through the caches, every line is first read in, to be written over.
+    constexpr std::uint64_t kLargerThanCaches = std::uint64_t(32) << 20;
+    const bool stream = static_cast<std::uint64_t>(view.height) *
+                            static_cast<std::uint64_t>(width()) * detail::label_size(view.type) >=
+                        kLargerThanCaches;
     // Band by band, each painting the rows it holds; rows enough for several
     // threads are cut into parts painted at once.
     auto paint_part = [&](std::int64_t from, std::int64_t to) {
@@ -101,7 +107,8 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
                     image->row_stride, detail::pixel_kind(image->type)};
             }
             engine::paint_rows(band.store, local, rows, first_label() - 1, kind, into,
-                               view.row_stride, view.column_stride, from_image ? &source : nullptr);
+                               view.row_stride, view.column_stride, from_image ? &source : nullptr,
+                               stream);
             row += rows;
         }
     };

@@ -264,8 +264,10 @@ struct SourceRows {
 // (bytes). A region numbered k is written as base + k, reduced to the label
 // width (the caller has checked that it fits, or asked for the low bits);
 // background is 0. source, when given, is the image the store was made of.
+// stream: the label image is larger than the caches hold, and its rows are
+// written past them (a reader soon after finds them in memory, not cache).
 void paint_rows(const RunStore& store, int64_t first_row, int64_t rows, std::uint64_t base,
                 LabelKind kind, void* out, std::ptrdiff_t row_stride, std::ptrdiff_t column_stride,
-                const SourceRows* source = nullptr);
+                const SourceRows* source = nullptr, bool stream = false);
 
 }  // namespace runlabel::engine

@@ -379,9 +379,25 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
     }
 }
 
+#if defined(__SSE2__)
+// Copies a row painted aside to out with stores that bypass the caches, which
+// would otherwise first read every line of it only to have it written over.
+void stream_row(std::byte* out, const std::byte* from, std::size_t bytes) {
+    const std::size_t head = std::min(bytes, (16 - reinterpret_cast<uintptr_t>(out) % 16) % 16);
+    std::memcpy(out, from, head);
+    std::size_t k = head;
+    for (; k + 16 <= bytes; k += 16) {
+        _mm_stream_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k)));
+    }
+    std::memcpy(out + k, from + k, bytes - k);
+}
+#endif
+
 template <typename T>
 void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base, std::byte* out,
-           std::ptrdiff_t row_stride, std::ptrdiff_t column_stride, const SourceRows* source) {
+           std::ptrdiff_t row_stride, std::ptrdiff_t column_stride, const SourceRows* source,
+           bool stream) {
     Buffer<int32_t> scratch;  // the bounds of rows kept as bits
     if (column_stride != static_cast<std::ptrdiff_t>(sizeof(T))) {
         for (int64_t r = 0; r < rows; ++r) {
@@ -393,6 +409,23 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
         }
         return;
     }
+#if defined(__SSE2__)
+    // Rows of at most kRowAside bytes, painted aside a row at a time.
+    constexpr std::size_t kRowAside = std::size_t(256) << 10;
+    const auto row_bytes = static_cast<std::size_t>(store.cols) * sizeof(T);
+    if (stream && row_bytes <= kRowAside) {
+        Buffer<T> aside(static_cast<std::size_t>(store.cols));
+        for (int64_t r = 0; r < rows; ++r) {
+            paint_packed_row(aside.data(), store, first_row + r, base, source, scratch);
+            stream_row(out + r * row_stride, reinterpret_cast<const std::byte*>(aside.data()),
+                       row_bytes);
+        }
+        _mm_sfence();  // streamed stores are seen by other threads only after this
+        return;
+    }
+#else
+    (void)stream;
+#endif
     for (int64_t r = 0; r < rows; ++r) {
         paint_packed_row(reinterpret_cast<T*>(out + r * row_stride), store, first_row + r, base,
                          source, scratch);
@@ -403,21 +436,21 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
 
 void paint_rows(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base,
                 LabelKind kind, void* out, std::ptrdiff_t row_stride, std::ptrdiff_t column_stride,
-                const SourceRows* source) {
+                const SourceRows* source, bool stream) {
     auto* bytes = static_cast<std::byte*>(out);
     switch (kind) {
         case LabelKind::k8:
             return paint<uint8_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
-                                  source);
+                                  source, stream);
         case LabelKind::k16:
             return paint<uint16_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
-                                   source);
+                                   source, stream);
         case LabelKind::k32:
             return paint<uint32_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
-                                   source);
+                                   source, stream);
         case LabelKind::k64:
             return paint<uint64_t>(store, first_row, rows, base, bytes, row_stride, column_stride,
-                                   source);
+                                   source, stream);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "labeling/engine.h"
@@ -122,6 +123,41 @@ TEST(PaintRows, EveryWidthMatchesTheRunsAndKeepsThePadding) {
                         << "trial " << trial << ", padding after the last row";
                 }
             }
+        }
+    }
+}
+
+// Labels streamed past the caches are painted a row at a time aside: rows
+// whose start is not aligned, and padding between them, come out the same.
+TEST(PaintRows, StreamedRowsMatchTheRunsAndKeepThePadding) {
+    std::mt19937 rng(17);
+    const int rows = 60, cols = 2300;
+    const std::vector<uint8_t> pixels = random_pixels(rng, rows, cols, 9, 7);
+    RunStore store(cols);
+    for (int r = 0; r < rows; ++r) {
+        runlabel::engine::encode_row(store, pixels.data() + std::size_t(r) * cols, PixelKind::k8);
+        runlabel::engine::label_newest_row(store, 8);
+    }
+    runlabel::engine::end_labeling(store);
+    runlabel::engine::number_regions(store, {});
+    const runlabel::engine::SourceRows source{reinterpret_cast<const std::byte*>(pixels.data()),
+                                              cols, PixelKind::k8};
+    for (const auto& [kind, bytes] : {std::pair{LabelKind::k8, 1}, std::pair{LabelKind::k32, 4}}) {
+        const std::vector<uint64_t> want = expected(store, 0, bytes);
+        const std::ptrdiff_t stride = std::ptrdiff_t(cols) * bytes + 7;  // rows start unaligned
+        for (const bool with_pixels : {false, true}) {
+            std::vector<std::byte> out(static_cast<std::size_t>(stride * rows + 16), kPadding);
+            runlabel::engine::paint_rows(store, 0, rows, 0, kind, out.data() + 3, stride, bytes,
+                                         with_pixels ? &source : nullptr, true);
+            for (int r = 0; r < rows; ++r) {
+                const std::byte* row = out.data() + 3 + r * stride;
+                for (int c = 0; c < cols; ++c) {
+                    ASSERT_EQ(read_label(row + c * bytes, bytes), want[std::size_t(r) * cols + c])
+                        << bytes << "-byte labels, row " << r << ", column " << c;
+                }
+                for (int k = 0; k < 7; ++k) ASSERT_EQ(row[cols * bytes + k], kPadding);
+            }
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(out[k], kPadding);
         }
     }
 }
