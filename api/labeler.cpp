@@ -142,7 +142,7 @@ std::uint64_t label(const ImageView& image, const LabelView& out, const Options&
     // Filled in place: a vector the caller keeps for image after image is
     // written warm.
     if (regions != nullptr) labeling.fill_regions(*regions);
-    labeling.paint_rows(into, 0, &view);
+    labeling.paint_from(into, 0, &view, 0);
     return labeling.count();
 }
 

@@ -4,10 +4,16 @@
 #include "driver/write_outputs.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "driver/band_buffer.h"
@@ -18,7 +24,9 @@
 
 namespace {
 
-constexpr std::size_t kBandBytes = std::size_t(4) << 20;
+// Small enough that the painters' buffers stay in cache and the last band,
+// written alone, is short.
+constexpr std::size_t kBandBytes = std::size_t(1) << 20;
 
 SampleType sample_of_bits(int bits) {
     switch (bits) {
@@ -130,19 +138,55 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
     return out;
 }
 
-// Paints rows [row, row + rows) into the output's band buffer and writes them.
-void write_band(Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
-                const BandBuffer& band, const BandBuffer& labels) {
+// Paints rows [row, row + rows) of the output into band, on this thread;
+// colours go through labels first.
+void paint_band(const Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
+                uint8_t* band, uint32_t* labels) {
     const int64_t width = labeling.width();
     if (out.kind == Output::Kind::kLabels) {
-        labeling.paint_rows({band.data(), out.labels, width, rows, 0, 0}, row);
+        labeling.paint_rows({band, out.labels, width, rows, 0, 0}, row, 1);
     } else {
-        auto* colors = reinterpret_cast<uint32_t*>(labels.data());
-        labeling.paint_rows(runlabel::label_view(colors, width, rows), row);
-        color_row(colors, static_cast<std::size_t>(width * rows), band.data());
+        labeling.paint_rows(runlabel::label_view(labels, width, rows), row, 1);
+        color_row(labels, static_cast<std::size_t>(width * rows), band);
     }
-    out.writer->write_rows(band.data(), rows);
 }
+
+// Bands written in order by painters that finish them in any order: a
+// painter waits for its band's turn, or for a failure anywhere, which stops
+// them all.
+class Turns {
+  public:
+    // False once any painter has failed.
+    bool wait_for(int64_t band) {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return turn_ == band || failure_; });
+        return !failure_;
+    }
+    void pass(int64_t band) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        turn_ = band + 1;
+        changed_.notify_all();
+    }
+    void fail(std::exception_ptr failure) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (!failure_) failure_ = std::move(failure);
+        changed_.notify_all();
+    }
+    bool failed() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return failure_ != nullptr;
+    }
+    // The first failure, once every painter has ended.
+    void rethrow() const {
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    int64_t turn_ = 0;
+    std::exception_ptr failure_;
+};
 
 }  // namespace
 
@@ -178,17 +222,52 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
     const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / widest));
     const std::size_t rows_at_once =
         static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1)));
-    const BandBuffer band(rows_at_once * widest);
-    // The colour view's labels, before they become colours.
-    const BandBuffer labels(options.color.empty() ? 0
-                                                  : rows_at_once * static_cast<std::size_t>(width) *
-                                                        sizeof(uint32_t));
-    try {
-        for (int64_t row = 0; row < height; row += band_rows) {
-            const int64_t rows = std::min(band_rows, height - row);
-            for (Output& out : outputs) write_band(out, labeling, row, rows, band, labels);
-            if (rows_written != nullptr) rows_written(row + rows, height);
+    const int64_t bands = (height + band_rows - 1) / band_rows;
+    // Several painters, each a band at a time and on buffers of its own, so
+    // that one writes while another paints: the kernel's copy of a band into
+    // the file, which takes the file's lock, costs no painting time.
+    const int64_t painters =
+        std::min<int64_t>(options.threads > 0 ? options.threads : usable_cores(), bands);
+    Turns turns;
+    std::atomic<int64_t> next_band{0};
+    auto paint = [&] {
+        try {
+            // Made by the thread that uses them, whose first touch they get.
+            std::vector<std::unique_ptr<BandBuffer>> band;
+            for (std::size_t i = 0; i < outputs.size(); ++i)
+                band.push_back(std::make_unique<BandBuffer>(rows_at_once * widest));
+            const BandBuffer labels(options.color.empty()
+                                        ? 0
+                                        : rows_at_once * static_cast<std::size_t>(width) *
+                                              sizeof(uint32_t));
+            for (int64_t k = next_band++; k < bands && !turns.failed(); k = next_band++) {
+                const int64_t row = k * band_rows;
+                const int64_t rows = std::min(band_rows, height - row);
+                for (std::size_t i = 0; i < outputs.size(); ++i) {
+                    paint_band(outputs[i], labeling, row, rows, band[i]->data(),
+                               reinterpret_cast<uint32_t*>(labels.data()));
+                }
+                if (!turns.wait_for(k)) return;
+                for (std::size_t i = 0; i < outputs.size(); ++i)
+                    outputs[i].writer->write_rows(band[i]->data(), rows);
+                if (rows_written != nullptr) rows_written(row + rows, height);
+                turns.pass(k);
+            }
+        } catch (...) {
+            turns.fail(std::current_exception());
         }
+    };
+    std::vector<std::thread> helpers;
+    helpers.reserve(static_cast<std::size_t>(std::max<int64_t>(painters, 1)));
+    try {
+        for (int64_t t = 1; t < painters; ++t) helpers.emplace_back(paint);
+    } catch (const std::system_error&) {
+        // No more threads to be had: those running and this one paint.
+    }
+    paint();
+    for (std::thread& helper : helpers) helper.join();
+    try {
+        turns.rethrow();
         for (Output& out : outputs) out.writer->finish();
     } catch (const ImageError& e) {
         if (e.kind() != ImageError::Kind::kOutput) throw;
