@@ -20,6 +20,18 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kPage = 4096;
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kThreadSanitized = true;
+#else
+constexpr bool kThreadSanitized = false;
+#endif
+#else
+constexpr bool kThreadSanitized = false;
+#endif
+
 class FileMappingTest : public testing::Test {
   protected:
     static void SetUpTestSuite() { guard_file_mappings(); }
@@ -73,7 +85,8 @@ TEST_F(FileMappingTest, OtherFaultsStillEndTheProcess) {
     ASSERT_EQ(ftruncate(fd_, 0), 0);
     // A sanitizer's own handler reports the fault and exits instead.
     const auto ended = [](int status) {
-        return kSanitized ? status != 0 : WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+        if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGBUS;
+        return (kSanitized || kThreadSanitized) && WIFEXITED(status) && WEXITSTATUS(status) != 0;
     };
     EXPECT_EXIT((void)*(static_cast<volatile const uint8_t*>(plain) + kPage), ended, "");
     munmap(plain, 2 * kPage);
