@@ -13,8 +13,8 @@
 
 #include "api/state.h"
 #include "api/views.h"
-#include "labeling/parallel.h"
 #include "support/support.h"
+#include "support/workers.h"
 
 namespace runlabel {
 namespace {
@@ -82,7 +82,7 @@ void Labeler::add_rows(const ImageView& rows) {
                 state.bands.back().store.cols = width;
                 state.bands.back().first_row = state.rows + view.height * b / bands;
             }
-            engine::run_tasks(static_cast<int>(bands), static_cast<int>(bands), [&](int b) {
+            run_on_workers(static_cast<int>(bands), static_cast<int>(bands), [&](int b) {
                 const std::int64_t from = view.height * b / bands;
                 const std::int64_t to = view.height * (b + 1) / bands;
                 engine::RunStore& store = state.bands[first + b].store;

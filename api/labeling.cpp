@@ -7,8 +7,8 @@
 
 #include "api/state.h"
 #include "api/views.h"
-#include "labeling/parallel.h"
 #include "support/support.h"
+#include "support/workers.h"
 
 namespace runlabel {
 
@@ -113,7 +113,7 @@ void Labeling::paint_from(const LabelView& out, std::int64_t first_row, const Im
     const int parts = static_cast<int>(
         detail::threads_for(threads != 0 ? threads : state_->threads, view.height, width()));
     if (parts < 2) return paint_part(first_row, first_row + view.height);
-    engine::run_tasks(parts, parts, [&](int k) {
+    run_on_workers(parts, parts, [&](int k) {
         paint_part(first_row + view.height * k / parts, first_row + view.height * (k + 1) / parts);
     });
 }

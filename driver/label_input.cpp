@@ -9,10 +9,10 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "driver/band_buffer.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -115,34 +115,32 @@ LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows
         band.rows = reader->read_rows(buffers[slot]->data(), capacity);
         return band;
     };
-    // While one band is labelled, the next is read, by a thread of its own,
-    // so that reading the file costs little time of its own.
+    // While one band is labelled, the next is read beside it, so that
+    // reading the file costs little time of its own. A labelling failure is
+    // the one told, as it comes first in the file.
     Band band = next_band(0);
     for (int current = 0; band.rows > 0; current ^= 1) {
         Band next;
-        std::exception_ptr failure;
-        std::thread reading;
-        if (labeler.rows() + band.rows < info.height) {
-            reading = std::thread([&, slot = current ^ 1] {
-                try {
-                    next = next_band(slot);
-                } catch (...) {
-                    failure = std::current_exception();
+        std::exception_ptr failure[2];
+        const bool more = labeler.rows() + band.rows < info.height;
+        run_on_workers(more ? 2 : 1, 2, [&](int task) {
+            try {
+                if (task == 1) {
+                    next = next_band(current ^ 1);
+                    return;
                 }
-            });
+                // Only bands read into a buffer have several channels (see next_band).
+                if (info.channels > 1) fold(buffers[current]->data(), band.rows, info);
+                // Rows as the reader delivers them, or folded, are packed either way.
+                labeler.add_rows({band.data, pixel_type(info.sample), info.width, band.rows, 0, 0});
+                band.mapped.check_intact();
+            } catch (...) {
+                failure[task] = std::current_exception();
+            }
+        });
+        for (const std::exception_ptr& f : failure) {
+            if (f) std::rethrow_exception(f);
         }
-        try {
-            // Only bands read into a buffer have several channels (see next_band).
-            if (info.channels > 1) fold(buffers[current]->data(), band.rows, info);
-            // Rows as the reader delivers them, or folded, are packed either way.
-            labeler.add_rows({band.data, pixel_type(info.sample), info.width, band.rows, 0, 0});
-            band.mapped.check_intact();
-        } catch (...) {
-            if (reading.joinable()) reading.join();
-            throw;
-        }
-        if (reading.joinable()) reading.join();
-        if (failure) std::rethrow_exception(failure);
         if (rows_read != nullptr) rows_read(labeler.rows(), info.height);
         band = std::move(next);
     }

@@ -12,8 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "driver/band_buffer.h"
@@ -21,6 +19,7 @@
 #include "driver/region_table.h"
 #include "support/output_file.h"
 #include "support/support.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -257,15 +256,7 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
             turns.fail(std::current_exception());
         }
     };
-    std::vector<std::thread> helpers;
-    helpers.reserve(static_cast<std::size_t>(std::max<int64_t>(painters, 1)));
-    try {
-        for (int64_t t = 1; t < painters; ++t) helpers.emplace_back(paint);
-    } catch (const std::system_error&) {
-        // No more threads to be had: those running and this one paint.
-    }
-    paint();
-    for (std::thread& helper : helpers) helper.join();
+    run_on_workers(static_cast<int>(painters), static_cast<int>(painters), [&](int) { paint(); });
     try {
         turns.rethrow();
         for (Output& out : outputs) out.writer->finish();
