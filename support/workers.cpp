@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -79,7 +80,23 @@ struct Start {
     bool moved;
 };
 
+// What a kept thread may be sent: the faults of its own code (SIGBUS from a
+// file mapping among them) and the signals of its own writes (SIGPIPE,
+// SIGXFSZ), which go to the thread that wrote. Signals meant for the
+// process go to the threads of the program, as they did before these were
+// made: a program that blocks them while it makes a file it must remove on
+// them stays safe.
+sigset_t worker_signals() {
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (int sig : {SIGBUS, SIGSEGV, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGPIPE, SIGXFSZ})
+        sigdelset(&blocked, sig);
+    return blocked;
+}
+
 void* worker_main(void* argument) {
+    const sigset_t blocked = worker_signals();
+    pthread_sigmask(SIG_SETMASK, &blocked, nullptr);
     Start start = *static_cast<Start*>(argument);
     delete static_cast<Start*>(argument);
     if (start.moved) pthread_setaffinity_np(pthread_self(), sizeof start.cores, &start.cores);
@@ -117,8 +134,13 @@ bool start_worker(Pool* p) {
         start->moved = CPU_COUNT(&elsewhere) > 0 &&
                        pthread_attr_setaffinity_np(&attributes, sizeof elsewhere, &elsewhere) == 0;
     }
+    // Born with every signal blocked, until it takes its own mask.
+    sigset_t all, kept;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &kept);
     pthread_t thread;
     const bool started = pthread_create(&thread, &attributes, worker_main, start) == 0;
+    pthread_sigmask(SIG_SETMASK, &kept, nullptr);
     pthread_attr_destroy(&attributes);
     if (!started) delete start;
     return started;

@@ -5,10 +5,15 @@
 #include "support/workers.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -70,6 +75,31 @@ TEST(Workers, FailureIsThrownOnceEveryTaskHasEnded) {
         EXPECT_STREQ(e.what(), "task failed");
     }
     EXPECT_EQ(ended, 50);
+}
+
+// Signals sent to the process reach the program's own threads, never a kept
+// one; the faults and the write signals of a kept thread's own work reach it.
+TEST(Workers, KeptThreadsTakeNoSignalsMeantForTheProcess) {
+    const pthread_t caller = pthread_self();
+    std::mutex lock;
+    std::vector<sigset_t> masks;
+    for (int call = 0; call < 200 && masks.empty(); ++call) {
+        run_on_workers(2, 2, [&](int) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (pthread_equal(pthread_self(), caller)) return;
+            sigset_t mask;
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+            const std::lock_guard<std::mutex> hold(lock);
+            masks.push_back(mask);
+        });
+    }
+    ASSERT_FALSE(masks.empty()) << "no task ran on a kept thread";
+    for (const sigset_t& mask : masks) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGCHLD})
+            EXPECT_EQ(sigismember(&mask, sig), 1) << sigabbrev_np(sig);
+        for (int sig : {SIGPIPE, SIGXFSZ, SIGBUS, SIGSEGV})
+            EXPECT_EQ(sigismember(&mask, sig), 0) << sigabbrev_np(sig);
+    }
 }
 
 TEST(Workers, ForkedChildGetsItsTasksDone) {
