@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace {
@@ -118,7 +119,8 @@ void* worker_main(void* argument) {
 // process may use another, so that it runs now rather than once this busy
 // core is balanced; it then goes back to every core it may use.
 bool start_worker(Pool* p) {
-    auto* start = new Start{p, {}, false};
+    auto* start = new (std::nothrow) Start{p, {}, false};
+    if (start == nullptr) return false;
     CPU_ZERO(&start->cores);
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) {
@@ -163,9 +165,9 @@ void run_on_workers(int count, int threads, void (*call)(void*, int), void* cont
     int to_make = 0;
     {
         const std::lock_guard<std::mutex> hold(p.lock);
+        p.open.push_back(&job);
         to_make = std::max(0, job.wanted - p.workers);
         p.workers += to_make;
-        p.open.push_back(&job);
     }
     p.work_to_do.notify_all();
     int made = 0;
