@@ -4,18 +4,16 @@
 #include "driver/write_outputs.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "driver/band_buffer.h"
 #include "driver/color_view.h"
+#include "driver/ordered_bands.h"
 #include "driver/region_table.h"
 #include "support/output_file.h"
 #include "support/support.h"
@@ -150,43 +148,6 @@ void paint_band(const Output& out, const runlabel::Labeling& labeling, int64_t r
     }
 }
 
-// Bands written in order by painters that finish them in any order: a
-// painter waits for its band's turn, or for a failure anywhere, which stops
-// them all.
-class Turns {
-  public:
-    // False once any painter has failed.
-    bool wait_for(int64_t band) {
-        std::unique_lock<std::mutex> hold(lock_);
-        changed_.wait(hold, [&] { return turn_ == band || failure_; });
-        return !failure_;
-    }
-    void pass(int64_t band) {
-        const std::lock_guard<std::mutex> hold(lock_);
-        turn_ = band + 1;
-        changed_.notify_all();
-    }
-    void fail(std::exception_ptr failure) {
-        const std::lock_guard<std::mutex> hold(lock_);
-        if (!failure_) failure_ = std::move(failure);
-        changed_.notify_all();
-    }
-    bool failed() {
-        const std::lock_guard<std::mutex> hold(lock_);
-        return failure_ != nullptr;
-    }
-    // The first failure, once every painter has ended.
-    void rethrow() const {
-        if (failure_) std::rethrow_exception(failure_);
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    int64_t turn_ = 0;
-    std::exception_ptr failure_;
-};
-
 }  // namespace
 
 void write_outputs(const Options& options, const runlabel::Labeling& labeling,
@@ -222,43 +183,54 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
     const std::size_t rows_at_once =
         static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1)));
     const int64_t bands = (height + band_rows - 1) / band_rows;
-    // Several painters, each a band at a time and on buffers of its own, so
-    // that one writes while another paints: the kernel's copy of a band into
-    // the file, which takes the file's lock, costs no painting time.
+    // Several painters at once, so that one writes while the others paint:
+    // the kernel's copy of a band into the file, which takes the file's
+    // lock, costs no painting time. A slot to spare lets a painter go on
+    // while the band before its own is still being painted.
     const int64_t painters =
         std::min<int64_t>(options.threads > 0 ? options.threads : usable_cores(), bands);
-    Turns turns;
-    std::atomic<int64_t> next_band{0};
+    const int slots = static_cast<int>(painters) + (painters > 1 ? 1 : 0);
+    OrderedBands order(bands, std::max(slots, 1));
+    // Per slot, a band buffer for each output, made by the first painter
+    // to take the slot, whose first touch it gets.
+    std::vector<std::vector<std::unique_ptr<BandBuffer>>> slot_bands(
+        static_cast<std::size_t>(std::max(slots, 1)));
+    auto write_band = [&](int64_t k, int slot) {
+        const int64_t row = k * band_rows;
+        const int64_t rows = std::min(band_rows, height - row);
+        for (std::size_t i = 0; i < outputs.size(); ++i)
+            outputs[i].writer->write_rows(slot_bands[static_cast<std::size_t>(slot)][i]->data(),
+                                          rows);
+        if (rows_written != nullptr) rows_written(row + rows, height);
+    };
     auto paint = [&] {
         try {
-            // Made by the thread that uses them, whose first touch they get.
-            std::vector<std::unique_ptr<BandBuffer>> band;
-            for (std::size_t i = 0; i < outputs.size(); ++i)
-                band.push_back(std::make_unique<BandBuffer>(rows_at_once * widest));
+            // The colour view's labels, before they become colours.
             const BandBuffer labels(options.color.empty()
                                         ? 0
                                         : rows_at_once * static_cast<std::size_t>(width) *
                                               sizeof(uint32_t));
-            for (int64_t k = next_band++; k < bands && !turns.failed(); k = next_band++) {
+            int slot = 0;
+            int64_t k = 0;
+            while (order.take(&slot, &k)) {
+                auto& band = slot_bands[static_cast<std::size_t>(slot)];
+                while (band.size() < outputs.size())
+                    band.push_back(std::make_unique<BandBuffer>(rows_at_once * widest));
                 const int64_t row = k * band_rows;
                 const int64_t rows = std::min(band_rows, height - row);
                 for (std::size_t i = 0; i < outputs.size(); ++i) {
                     paint_band(outputs[i], labeling, row, rows, band[i]->data(),
                                reinterpret_cast<uint32_t*>(labels.data()));
                 }
-                if (!turns.wait_for(k)) return;
-                for (std::size_t i = 0; i < outputs.size(); ++i)
-                    outputs[i].writer->write_rows(band[i]->data(), rows);
-                if (rows_written != nullptr) rows_written(row + rows, height);
-                turns.pass(k);
+                order.hand_in(k, slot, write_band);
             }
         } catch (...) {
-            turns.fail(std::current_exception());
+            order.fail(std::current_exception());
         }
     };
     run_on_workers(static_cast<int>(painters), static_cast<int>(painters), [&](int) { paint(); });
     try {
-        turns.rethrow();
+        order.rethrow();
         for (Output& out : outputs) out.writer->finish();
     } catch (const ImageError& e) {
         if (e.kind() != ImageError::Kind::kOutput) throw;
