@@ -13,8 +13,8 @@
 
 #include "api/state.h"
 #include "api/views.h"
-#include "labeling/parallel.h"
 #include "support/support.h"
+#include "support/workers.h"
 
 namespace runlabel {
 namespace {
@@ -82,7 +82,7 @@ void Labeler::add_rows(const ImageView& rows) {
                 state.bands.back().store.cols = width;
                 state.bands.back().first_row = state.rows + view.height * b / bands;
             }
-            engine::run_tasks(static_cast<int>(bands), static_cast<int>(bands), [&](int b) {
+            run_on_workers(static_cast<int>(bands), static_cast<int>(bands), [&](int b) {
                 const std::int64_t from = view.height * b / bands;
                 const std::int64_t to = view.height * (b + 1) / bands;
                 engine::RunStore& store = state.bands[first + b].store;
@@ -142,7 +142,7 @@ std::uint64_t label(const ImageView& image, const LabelView& out, const Options&
     // Filled in place: a vector the caller keeps for image after image is
     // written warm.
     if (regions != nullptr) labeling.fill_regions(*regions);
-    labeling.paint_rows(into, 0, &view);
+    labeling.paint_from(into, 0, &view, 0);
     return labeling.count();
 }
 

@@ -7,8 +7,8 @@
 
 #include "api/state.h"
 #include "api/views.h"
-#include "labeling/parallel.h"
 #include "support/support.h"
+#include "support/workers.h"
 
 namespace runlabel {
 
@@ -47,7 +47,7 @@ LabelType Labeling::narrowest_label_type() const {
 void Labeling::paint(const LabelView& out) const {
     const LabelView view = detail::checked(out);
     detail::check_same_size(view, width(), height());
-    paint_rows(view, 0, nullptr);
+    paint_from(view, 0, nullptr, 0);
 }
 
 void Labeling::paint(const LabelView& out, const ImageView& image) const {
@@ -59,15 +59,20 @@ void Labeling::paint(const LabelView& out, const ImageView& image) const {
     }
     const LabelView view = detail::checked(out);
     detail::check_same_size(view, width(), height());
-    paint_rows(view, 0, &pixels);
+    paint_from(view, 0, &pixels, 0);
 }
 
 void Labeling::paint_rows(const LabelView& out, std::int64_t first_row) const {
-    paint_rows(out, first_row, nullptr);
+    paint_from(out, first_row, nullptr, 0);
 }
 
-void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
-                          const ImageView* image) const {
+void Labeling::paint_rows(const LabelView& out, std::int64_t first_row, int threads) const {
+    if (threads < 0) throw error("the thread count must not be negative");
+    paint_from(out, first_row, nullptr, threads);
+}
+
+void Labeling::paint_from(const LabelView& out, std::int64_t first_row, const ImageView* image,
+                          int threads) const {
     const LabelView view = detail::checked(out);
     if (view.width != width()) {
         throw error("the label rows are " + std::to_string(view.width) + " wide, the image " +
@@ -112,9 +117,10 @@ void Labeling::paint_rows(const LabelView& out, std::int64_t first_row,
             row += rows;
         }
     };
-    const int parts = static_cast<int>(detail::threads_for(state_->threads, view.height, width()));
+    const int parts = static_cast<int>(
+        detail::threads_for(threads != 0 ? threads : state_->threads, view.height, width()));
     if (parts < 2) return paint_part(first_row, first_row + view.height);
-    engine::run_tasks(parts, parts, [&](int k) {
+    run_on_workers(parts, parts, [&](int k) {
         paint_part(first_row + view.height * k / parts, first_row + view.height * (k + 1) / parts);
     });
 }

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "driver/band_buffer.h"
+#include "support/workers.h"
 
 namespace {
 
@@ -63,6 +63,13 @@ void fold(uint8_t* band, int64_t rows, const RasterInfo& info) {
     }
 }
 
+// A band of rows: mapped from the file, or read into a buffer.
+struct Band {
+    MappedRows mapped;
+    const uint8_t* data = nullptr;
+    int64_t rows = 0;
+};
+
 }  // namespace
 
 LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows, int64_t of),
@@ -91,37 +98,51 @@ LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows
         static_cast<std::size_t>(std::min<int64_t>(band_rows, std::max<int64_t>(info.height, 1))) *
         row_bytes;
     const int64_t capacity = static_cast<int64_t>(band_size / row_bytes);
-    // Two bands: while one is labelled, the next is read, by a thread of its
-    // own, so that reading the file costs little time of its own.
-    const BandBuffer bands[2] = {BandBuffer(band_size),
-                                 BandBuffer(info.height > capacity ? band_size : 0)};
-    int64_t rows = reader->read_rows(bands[0].data(), capacity);
-    for (int current = 0; rows > 0; current ^= 1) {
-        int64_t next_rows = 0;
-        std::exception_ptr failure;
-        std::thread next;
-        if (labeler.rows() + rows < info.height) {
-            next = std::thread([&, into = bands[current ^ 1].data()] {
-                try {
-                    next_rows = reader->read_rows(into, capacity);
-                } catch (...) {
-                    failure = std::current_exception();
+    // A band lies in place in the file where it can: page-cache pages cost
+    // neither a copy nor fresh memory for the kernel to clear. Otherwise it is
+    // read into one of two buffers, made when first needed.
+    std::unique_ptr<BandBuffer> buffers[2];
+    auto next_band = [&](int slot) {
+        Band band;
+        if (info.channels == 1) band.mapped = reader->map_rows(capacity);
+        if (band.mapped.data() != nullptr) {
+            band.rows = band.mapped.rows();
+            band.data = band.mapped.data();
+            return band;
+        }
+        if (!buffers[slot]) buffers[slot] = std::make_unique<BandBuffer>(band_size);
+        band.data = buffers[slot]->data();
+        band.rows = reader->read_rows(buffers[slot]->data(), capacity);
+        return band;
+    };
+    // While one band is labelled, the next is read beside it, so that
+    // reading the file costs little time of its own. A labelling failure is
+    // the one told, as it comes first in the file.
+    Band band = next_band(0);
+    for (int current = 0; band.rows > 0; current ^= 1) {
+        Band next;
+        std::exception_ptr failure[2];
+        const bool more = labeler.rows() + band.rows < info.height;
+        run_on_workers(more ? 2 : 1, 2, [&](int task) {
+            try {
+                if (task == 1) {
+                    next = next_band(current ^ 1);
+                    return;
                 }
-            });
+                // Only bands read into a buffer have several channels (see next_band).
+                if (info.channels > 1) fold(buffers[current]->data(), band.rows, info);
+                // Rows as the reader delivers them, or folded, are packed either way.
+                labeler.add_rows({band.data, pixel_type(info.sample), info.width, band.rows, 0, 0});
+                band.mapped.check_intact();
+            } catch (...) {
+                failure[task] = std::current_exception();
+            }
+        });
+        for (const std::exception_ptr& f : failure) {
+            if (f) std::rethrow_exception(f);
         }
-        uint8_t* band = bands[current].data();
-        try {
-            if (info.channels > 1) fold(band, rows, info);
-            // Rows as the reader delivers them, or folded, are packed either way.
-            labeler.add_rows({band, pixel_type(info.sample), info.width, rows, 0, 0});
-        } catch (...) {
-            if (next.joinable()) next.join();
-            throw;
-        }
-        if (next.joinable()) next.join();
-        if (failure) std::rethrow_exception(failure);
         if (rows_read != nullptr) rows_read(labeler.rows(), info.height);
-        rows = next_rows;
+        band = std::move(next);
     }
     *read_done = std::time(nullptr);
     result.labeling = labeler.finish();

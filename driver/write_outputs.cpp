@@ -6,19 +6,24 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/band_buffer.h"
 #include "driver/color_view.h"
+#include "driver/ordered_bands.h"
 #include "driver/region_table.h"
 #include "support/output_file.h"
 #include "support/support.h"
+#include "support/workers.h"
 
 namespace {
 
-constexpr std::size_t kBandBytes = std::size_t(4) << 20;
+// Small enough that the painters' buffers stay in cache and the last band,
+// written alone, is short.
+constexpr std::size_t kBandBytes = std::size_t(1) << 20;
 
 SampleType sample_of_bits(int bits) {
     switch (bits) {
@@ -130,18 +135,17 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
     return out;
 }
 
-// Paints rows [row, row + rows) into the output's band buffer and writes them.
-void write_band(Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
-                const BandBuffer& band, const BandBuffer& labels) {
+// Paints rows [row, row + rows) of the output into band, on this thread;
+// colours go through labels first.
+void paint_band(const Output& out, const runlabel::Labeling& labeling, int64_t row, int64_t rows,
+                uint8_t* band, uint32_t* labels) {
     const int64_t width = labeling.width();
     if (out.kind == Output::Kind::kLabels) {
-        labeling.paint_rows({band.data(), out.labels, width, rows, 0, 0}, row);
+        labeling.paint_rows({band, out.labels, width, rows, 0, 0}, row, 1);
     } else {
-        auto* colors = reinterpret_cast<uint32_t*>(labels.data());
-        labeling.paint_rows(runlabel::label_view(colors, width, rows), row);
-        color_row(colors, static_cast<std::size_t>(width * rows), band.data());
+        labeling.paint_rows(runlabel::label_view(labels, width, rows), row, 1);
+        color_row(labels, static_cast<std::size_t>(width * rows), band);
     }
-    out.writer->write_rows(band.data(), rows);
 }
 
 }  // namespace
@@ -178,17 +182,55 @@ void write_outputs(const Options& options, const runlabel::Labeling& labeling,
     const int64_t band_rows = std::max<int64_t>(1, static_cast<int64_t>(kBandBytes / widest));
     const std::size_t rows_at_once =
         static_cast<std::size_t>(std::min(band_rows, std::max<int64_t>(height, 1)));
-    const BandBuffer band(rows_at_once * widest);
-    // The colour view's labels, before they become colours.
-    const BandBuffer labels(options.color.empty() ? 0
-                                                  : rows_at_once * static_cast<std::size_t>(width) *
-                                                        sizeof(uint32_t));
-    try {
-        for (int64_t row = 0; row < height; row += band_rows) {
-            const int64_t rows = std::min(band_rows, height - row);
-            for (Output& out : outputs) write_band(out, labeling, row, rows, band, labels);
-            if (rows_written != nullptr) rows_written(row + rows, height);
+    const int64_t bands = (height + band_rows - 1) / band_rows;
+    // Several painters at once, so that one writes while the others paint:
+    // the kernel's copy of a band into the file, which takes the file's
+    // lock, costs no painting time. A slot to spare lets a painter go on
+    // while the band before its own is still being painted.
+    const int64_t painters =
+        std::min<int64_t>(options.threads > 0 ? options.threads : usable_cores(), bands);
+    const int slots = static_cast<int>(painters) + (painters > 1 ? 1 : 0);
+    OrderedBands order(bands, std::max(slots, 1));
+    // Per slot, a band buffer for each output, made by the first painter
+    // to take the slot, whose first touch it gets.
+    std::vector<std::vector<std::unique_ptr<BandBuffer>>> slot_bands(
+        static_cast<std::size_t>(std::max(slots, 1)));
+    auto write_band = [&](int64_t k, int slot) {
+        const int64_t row = k * band_rows;
+        const int64_t rows = std::min(band_rows, height - row);
+        for (std::size_t i = 0; i < outputs.size(); ++i)
+            outputs[i].writer->write_rows(slot_bands[static_cast<std::size_t>(slot)][i]->data(),
+                                          rows);
+        if (rows_written != nullptr) rows_written(row + rows, height);
+    };
+    auto paint = [&] {
+        try {
+            // The colour view's labels, before they become colours.
+            const BandBuffer labels(options.color.empty()
+                                        ? 0
+                                        : rows_at_once * static_cast<std::size_t>(width) *
+                                              sizeof(uint32_t));
+            int slot = 0;
+            int64_t k = 0;
+            while (order.take(&slot, &k)) {
+                auto& band = slot_bands[static_cast<std::size_t>(slot)];
+                while (band.size() < outputs.size())
+                    band.push_back(std::make_unique<BandBuffer>(rows_at_once * widest));
+                const int64_t row = k * band_rows;
+                const int64_t rows = std::min(band_rows, height - row);
+                for (std::size_t i = 0; i < outputs.size(); ++i) {
+                    paint_band(outputs[i], labeling, row, rows, band[i]->data(),
+                               reinterpret_cast<uint32_t*>(labels.data()));
+                }
+                order.hand_in(k, slot, write_band);
+            }
+        } catch (...) {
+            order.fail(std::current_exception());
         }
+    };
+    run_on_workers(static_cast<int>(painters), static_cast<int>(painters), [&](int) { paint(); });
+    try {
+        order.rethrow();
         for (Output& out : outputs) out.writer->finish();
     } catch (const ImageError& e) {
         if (e.kind() != ImageError::Kind::kOutput) throw;

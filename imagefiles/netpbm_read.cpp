@@ -4,12 +4,14 @@
 // scratch for a PAM whose alpha is dropped.
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "imagefiles/formats.h"
 #include "imagefiles/samples.h"
+#include "support/file_mapping.h"
 
 namespace {
 
@@ -54,7 +56,29 @@ class NetpbmReader : public RasterReader {
         return n;
     }
 
+    MappedRows map_rows(int64_t max_rows) override {
+        const int64_t n = std::min(max_rows, info_.height - done_);
+        if (n <= 0 || !rows_as_stored() || !input_.seekable()) return {};
+        std::FILE* file = input_.file();
+        const long at = std::ftell(file);
+        const std::size_t bytes = std::size_t(n) * row_bytes();
+        if (at < 0 || bytes > static_cast<std::size_t>(LONG_MAX)) return {};
+        std::unique_ptr<FileMapping> mapping =
+            FileMapping::map(fileno(file), static_cast<uint64_t>(at), bytes, true);
+        // The stream goes on after these rows, for a read_rows that follows.
+        if (!mapping || std::fseek(file, static_cast<long>(bytes), SEEK_CUR) != 0) return {};
+        done_ += n;
+        return MappedRows(std::move(mapping), n);
+    }
+
   private:
+    // Whether the file's raster bytes are the rows read_rows delivers.
+    bool rows_as_stored() const {
+        const char kind = header_.magic;
+        return (kind == '5' || kind == '6' || (kind == '7' && info_.channels == header_.depth)) &&
+               info_.sample == SampleType::kU8;
+    }
+
     void read_raw(uint8_t* out, int64_t n, std::size_t row) {
         std::FILE* file = input_.file();
         if (header_.magic == '7' && info_.channels != header_.depth) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "imagefiles/formats.h"
+#include "support/file_mapping.h"
 #include "support/output_file.h"
 
 namespace {
@@ -51,6 +52,22 @@ class OutputFileWriter : public RasterWriter {
 };
 
 }  // namespace
+
+MappedRows::MappedRows() = default;
+MappedRows::MappedRows(std::unique_ptr<FileMapping> mapping, int64_t rows)
+    : mapping_(std::move(mapping)), rows_(rows) {}
+MappedRows::MappedRows(MappedRows&& other) noexcept = default;
+MappedRows& MappedRows::operator=(MappedRows&& other) noexcept = default;
+MappedRows::~MappedRows() = default;
+
+const uint8_t* MappedRows::data() const { return mapping_ ? mapping_->data() : nullptr; }
+
+void MappedRows::check_intact() const {
+    if (mapping_ && !mapping_->intact())
+        throw ImageError(ImageError::Kind::kTruncated, "Input file is truncated.");
+}
+
+MappedRows RasterReader::map_rows(int64_t) { return {}; }
 
 std::unique_ptr<RasterReader> open_raster(const char* path) {
     uint8_t signature[kSignatureBytes];

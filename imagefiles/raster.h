@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+class FileMapping;
 class OutputFile;
 
 // How a row's samples are laid out in the buffers these interfaces fill or take.
@@ -58,6 +59,30 @@ class ImageError : public std::runtime_error {
     Kind kind_;
 };
 
+// Rows read in place from a mapping of the input file (see
+// RasterReader::map_rows), valid while this lives. Move-only.
+class MappedRows {
+  public:
+    MappedRows();
+    MappedRows(std::unique_ptr<FileMapping> mapping, int64_t rows);
+    MappedRows(MappedRows&& other) noexcept;
+    MappedRows& operator=(MappedRows&& other) noexcept;
+    ~MappedRows();
+
+    // nullptr when nothing is mapped.
+    const uint8_t* data() const;
+    int64_t rows() const { return rows_; }
+
+    // Throws ImageError(kTruncated, "Input file is truncated.") when the file
+    // was cut short under the mapping, so that some rows read as zeros: for
+    // once the rows have been used.
+    void check_intact() const;
+
+  private:
+    std::unique_ptr<FileMapping> mapping_;
+    int64_t rows_ = 0;
+};
+
 class RasterReader {
   public:
     virtual ~RasterReader() = default;
@@ -69,6 +94,15 @@ class RasterReader {
     // kTruncated) on a bad raster and std::bad_alloc when memory runs out;
     // never reads or writes past its buffers.
     virtual int64_t read_rows(uint8_t* out, int64_t max_rows) = 0;
+
+    // The next rows as read_rows would deliver them, at most max_rows, where
+    // they lie in the input file, mapped read-only: no copy and no fresh
+    // memory. Nothing (data() nullptr, no rows taken) when they cannot be had
+    // so: an input that is no regular file, rows that need converting, a
+    // program without guard_file_mappings, a file shorter than its header
+    // says, a refusal of the kernel's; read_rows then goes on. The two may be
+    // mixed.
+    virtual MappedRows map_rows(int64_t max_rows);
 
     std::size_t row_bytes() const { return ::row_bytes(info_.sample, info_.channels, info_.width); }
 

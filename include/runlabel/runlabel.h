@@ -210,6 +210,10 @@ class RUNLABEL_API Labeling {
     void paint(const LabelView& out, const ImageView& image) const;
     // Writes out.height rows from image row first_row: a band of the image.
     void paint_rows(const LabelView& out, std::int64_t first_row) const;
+    // The same on at most `threads` threads (1: the calling thread alone; 0:
+    // as the options' threads say), for callers that paint the bands of one
+    // image from threads of their own.
+    void paint_rows(const LabelView& out, std::int64_t first_row, int threads) const;
 
     // Regions in label order, computed from the runs.
     std::vector<Region> regions() const;
@@ -223,7 +227,8 @@ class RUNLABEL_API Labeling {
 
   private:
     explicit Labeling(std::shared_ptr<const State> state);
-    void paint_rows(const LabelView& out, std::int64_t first_row, const ImageView* image) const;
+    void paint_from(const LabelView& out, std::int64_t first_row, const ImageView* image,
+                    int threads) const;
     void fill_regions(std::vector<Region>& regions) const;
     friend class Labeler;
     friend std::uint64_t label(const ImageView&, const LabelView&, const Options&,

@@ -3,6 +3,7 @@
 // preset runs this under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <thread>
@@ -70,6 +71,35 @@ TEST(Threads, OneLabelingPaintedFromSeveralThreads) {
     }
     for (std::thread& t : threads) t.join();
     for (const auto& out : outs) EXPECT_EQ(out, expected);
+}
+
+// Bands of rows painted by the caller's own threads, each asking for one
+// thread or for some: the bands, crossing the labeling's own bands, add up to
+// the whole painting.
+TEST(Threads, BandsPaintedFromThreadsOfTheCallersOwn) {
+    std::vector<uint8_t> pixels(200 * 301);
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = (i * 2654435761u >> 9) % 3 == 0;
+    runlabel::Options options;
+    options.threads = 3;
+    const runlabel::Labeling labeling =
+        runlabel::label(runlabel::image_view(pixels.data(), 200, 301), options);
+    std::vector<uint16_t> expected(pixels.size());
+    labeling.paint(runlabel::label_view(expected.data(), 200, 301));
+    for (int threads : {0, 1, 2}) {
+        std::vector<uint16_t> out(pixels.size());
+        std::vector<std::thread> painters;
+        for (int first = 0; first < 301; first += 37) {
+            painters.emplace_back([&, first] {
+                const int rows = std::min(37, 301 - first);
+                labeling.paint_rows(runlabel::label_view(out.data() + first * 200, 200, rows),
+                                    first, threads);
+            });
+        }
+        for (std::thread& t : painters) t.join();
+        EXPECT_EQ(out, expected) << threads << " threads";
+    }
+    EXPECT_THROW(labeling.paint_rows(runlabel::label_view(expected.data(), 200, 301), 0, -1),
+                 runlabel::error);
 }
 
 }  // namespace

@@ -209,6 +209,27 @@ TEST(FailedWrite, OfOneOutputLeavesEveryOutputAsItWas) {
     EXPECT_EQ(snapshot(box.dir()), before);
 }
 
+// Bands painted by several threads and written in turn: a write that fails
+// midway stops every painter, whatever band each was at, and the run ends
+// with the write message and nothing behind.
+TEST(FailedWrite, MidwayThroughTheBandsOfSeveralPainters) {
+    Sandbox box(fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    constexpr int kWide = 2048;  // four bands of a megabyte
+    std::string stripes = "P5\n2048 2048\n255\n";
+    for (int r = 0; r < kWide; ++r) stripes += std::string(kWide, r % 2 ? '\0' : '\1');
+    write_file(box / "in.pgm", stripes);
+    RunOptions options;
+    options.ignored_signals = {SIGXFSZ};
+    options.file_size_limit = kWide * kWide * 5 / 8;
+    for (const char* threads : {"-j1", "-j2", "-j3", "-j8"}) {
+        const Outcome outcome = box.run({threads, "in.pgm", "out.pgm"}, options);
+        EXPECT_EQ(outcome.status, 1) << threads;
+        EXPECT_EQ(outcome.out, "Run ID 1024 \nTotal 1024 regions\n") << threads;
+        EXPECT_EQ(outcome.err, fatal_report("Output file write failed")) << threads;
+        EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"}) << threads;
+    }
+}
+
 mode_t current_umask() {
     const mode_t mask = umask(0);
     umask(mask);
