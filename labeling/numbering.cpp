@@ -15,7 +15,7 @@
 #endif
 
 #include "labeling/engine.h"
-#include "labeling/parallel.h"
+#include "support/workers.h"
 
 namespace runlabel::engine {
 namespace {
@@ -257,7 +257,7 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
     // them. Members and representatives, a few runs along the borders, are
     // the only runs looked at one by one; between them roots are counted by a
     // compare the compiler vectorises.
-    run_tasks(static_cast<int>(count_bands), threads, [&](int band) {
+    run_on_workers(static_cast<int>(count_bands), threads, [&](int band) {
         const std::size_t b = static_cast<std::size_t>(band);
         const uint32_t* labels = bands[b].store.labels.data();
         const auto runs = static_cast<uint32_t>(bands[b].store.runs());
@@ -304,7 +304,7 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
     };
 
     // Roots take their numbers; every other run its root's.
-    run_tasks(static_cast<int>(count_bands), threads, [&](int band) {
+    run_on_workers(static_cast<int>(count_bands), threads, [&](int band) {
         const std::size_t b = static_cast<std::size_t>(band);
         uint32_t* labels = bands[b].store.labels.data();
         const uint64_t runs = bands[b].store.runs();
