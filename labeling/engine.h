@@ -63,6 +63,9 @@ struct RowInfo {
     bool kept_as_bits = false;   // its runs are worked out from its pixels
     // Every run of the row is of one region, as the labeling pass found.
     bool uniform = false;
+    // Numbered, such a row of several runs keeps its region's number in its
+    // first run's entry of labels alone; the others are left unset.
+    bool first_only = false;
     std::uint32_t bits_at = 0;  // which of the store's rows of bits
 };
 
@@ -125,6 +128,18 @@ inline bool is_dense(const RunStore& store, std::int64_t row) {
 // The bounds of a row's runs: the store's own, or, for a row kept as bits,
 // worked out into scratch (which then holds them until its next use).
 const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch);
+
+// The labels of a row's runs: the store's own, or, for a row that keeps its
+// number in its first run's entry alone, that number spread into scratch.
+inline const std::uint32_t* row_labels(const RunStore& store, int64_t row,
+                                       Buffer<std::uint32_t>& scratch) {
+    const std::uint32_t* labels = store.labels.data() + store.first_run(row);
+    if (!store.row_info[row].first_only) return labels;
+    const std::size_t count = store.end_run(row) - store.first_run(row);
+    scratch.resize(count);
+    std::fill(scratch.begin(), scratch.end(), labels[0]);
+    return scratch.data();
+}
 
 // Appends one row of cols pixels (contiguous, of the given kind) to the
 // store. Throws std::length_error("Too many runs in image") past kMaxRuns.
@@ -228,16 +243,19 @@ void sum_regions(const RunStore& store, int64_t row_offset, Region* regions, std
         std::uint32_t i = first;
         if (i == end) continue;
         const int32_t* bounds = row_bounds(store, r, scratch);
+        // A row that keeps its number in its first entry is all of one region.
+        const std::uint32_t step = store.row_info[r].first_only ? 0 : 1;
         Part part{labels[i], 0, 0, bounds[0], 0};
         for (; i < end; ++i) {
+            const std::uint32_t label = labels[first + (i - first) * step];
             const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(i - first)]);
             const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(i - first) + 1]);
             const std::uint64_t area = to - from;
             // from + ... + (to - 1): one of the two factors is even.
             const std::uint64_t sum_x = (from + to - 1) * area / 2;
-            if (labels[i] != part.label) {
+            if (label != part.label) {
                 add(part, y);
-                part = {labels[i], 0, 0, static_cast<int64_t>(from), 0};
+                part = {label, 0, 0, static_cast<int64_t>(from), 0};
             }
             part.area += area;
             part.sum_x += sum_x;

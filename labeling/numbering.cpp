@@ -75,8 +75,7 @@ inline void number_alike(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& 
 #endif
 
 // Runs [i, end) of a store numbered in turn, each row as its kind allows.
-void number_range(const RunStore& store, uint32_t* labels, uint64_t i, uint64_t end,
-                  uint64_t& last) {
+void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, uint64_t& last) {
     if (i >= end) return;
     // The row that holds run i.
     auto row = static_cast<int64_t>(
@@ -84,11 +83,13 @@ void number_range(const RunStore& store, uint32_t* labels, uint64_t i, uint64_t 
         store.row_start.begin() - 1);
     for (; i < end; ++row) {
         const uint64_t stop = std::min<uint64_t>(end, store.end_run(row));
-        const RowInfo& info = store.row_info[row];
-        if (info.uniform && i < stop && labels[i] < i) {
+        RowInfo& info = store.row_info[row];
+        if (info.uniform && i == store.first_run(row) && stop - i >= 2 && labels[i] < i) {
             // Every run of the row is of the region of its first run's
-            // parent, which comes before the row and is numbered by now.
-            std::fill(labels + i, labels + stop, labels[labels[i]]);
+            // parent, which comes before the row and is numbered by now: the
+            // first run's entry keeps the number for all.
+            labels[i] = labels[labels[i]];
+            info.first_only = true;
             i = stop;
             continue;
         }
@@ -183,8 +184,9 @@ Buffer<uint64_t> region_areas(const Band* bands, std::size_t count_bands, uint32
         for (int64_t r = 0; r < store.rows(); ++r) {
             const int32_t* bounds = row_bounds(store, r, scratch);
             const uint32_t first = store.first_run(r);
+            const uint32_t step = store.row_info[r].first_only ? 0 : 1;
             for (uint32_t i = first; i < store.end_run(r); ++i) {
-                area[labels[i]] +=
+                area[labels[first + (i - first) * step]] +=
                     static_cast<uint64_t>(bounds[2 * (i - first) + 1] - bounds[2 * (i - first)]);
             }
         }
@@ -216,7 +218,11 @@ uint32_t renumber(Band* bands, std::size_t count_bands, uint32_t count,
     for (std::size_t b = 0; b < count_bands; ++b) {
         RunStore& store = bands[b].store;
         uint32_t* labels = store.labels.data();
-        for (uint64_t i = 0; i < store.runs(); ++i) labels[i] = new_number[labels[i]];
+        for (int64_t r = 0; r < store.rows(); ++r) {
+            const uint32_t end =
+                store.row_info[r].first_only ? store.first_run(r) + 1 : store.end_run(r);
+            for (uint32_t i = store.first_run(r); i < end; ++i) labels[i] = new_number[labels[i]];
+        }
     }
     return kept;
 }

@@ -330,7 +330,8 @@ void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t col
 // One row of the store into o, cols contiguous pixels.
 template <typename T>
 void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
-                      const SourceRows* source, Buffer<int32_t>& scratch) {
+                      const SourceRows* source, Buffer<int32_t>& scratch,
+                      Buffer<uint32_t>& spread) {
     const uint32_t first = store.first_run(row);
     const uint32_t count = store.end_run(row) - first;
     const uint32_t* l = store.labels.data() + first;
@@ -342,6 +343,7 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
         paint_one_region(o, store, row, source, label_value<T>(l[0], base));
         return;
     }
+    l = row_labels(store, row, spread);
     const int32_t* b = row_bounds(store, row, scratch);
     // Spans from the pixels pay where runs of one region follow each other;
     // in a textured row (a spiral, a percolating texture) its first,
@@ -399,13 +401,14 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
            std::ptrdiff_t row_stride, std::ptrdiff_t column_stride, const SourceRows* source,
            bool stream) {
     Buffer<int32_t> scratch;  // the bounds of rows kept as bits
+    Buffer<uint32_t> spread;  // the labels of rows that keep one for all
     if (column_stride != static_cast<std::ptrdiff_t>(sizeof(T))) {
         for (int64_t r = 0; r < rows; ++r) {
             const uint32_t first = store.first_run(first_row + r);
             paint_strided_row<T>(out + r * row_stride, column_stride, store.cols,
                                  row_bounds(store, first_row + r, scratch),
-                                 store.labels.data() + first, store.end_run(first_row + r) - first,
-                                 base);
+                                 row_labels(store, first_row + r, spread),
+                                 store.end_run(first_row + r) - first, base);
         }
         return;
     }
@@ -416,7 +419,7 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
     if (stream && row_bytes <= kRowAside) {
         Buffer<T> aside(static_cast<std::size_t>(store.cols));
         for (int64_t r = 0; r < rows; ++r) {
-            paint_packed_row(aside.data(), store, first_row + r, base, source, scratch);
+            paint_packed_row(aside.data(), store, first_row + r, base, source, scratch, spread);
             stream_row(out + r * row_stride, reinterpret_cast<const std::byte*>(aside.data()),
                        row_bytes);
         }
@@ -428,7 +431,7 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
 #endif
     for (int64_t r = 0; r < rows; ++r) {
         paint_packed_row(reinterpret_cast<T*>(out + r * row_stride), store, first_row + r, base,
-                         source, scratch);
+                         source, scratch, spread);
     }
 }
 

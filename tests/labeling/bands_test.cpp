@@ -43,7 +43,12 @@ std::vector<uint32_t> numbers(const Image& image, const std::vector<int>& splits
     *count = runlabel::engine::number_bands(bands.data(), bands.size(), connectivity, {}, 3);
     std::vector<uint32_t> out;
     for (const Band& band : bands) {
-        out.insert(out.end(), band.store.labels.begin(), band.store.labels.end());
+        runlabel::engine::Buffer<uint32_t> spread;
+        for (int64_t r = 0; r < band.store.rows(); ++r) {
+            const uint32_t* labels = runlabel::engine::row_labels(band.store, r, spread);
+            out.insert(out.end(), labels,
+                       labels + (band.store.end_run(r) - band.store.first_run(r)));
+        }
     }
     return out;
 }

@@ -31,12 +31,14 @@ std::vector<int> engine_labels(const std::vector<int>& pixels, int rows, int col
     runlabel::engine::number_regions(store, {});
     std::vector<int> labels(pixels.size(), 0);
     runlabel::engine::Buffer<int32_t> scratch;
+    runlabel::engine::Buffer<uint32_t> spread;
     for (int r = 0; r < rows; ++r) {
         const int32_t* bounds = runlabel::engine::row_bounds(store, r, scratch);
+        const uint32_t* row_labels = runlabel::engine::row_labels(store, r, spread);
         const uint32_t first = store.first_run(r);
         for (uint32_t i = first; i < store.end_run(r); ++i) {
             for (int32_t c = bounds[2 * (i - first)]; c < bounds[2 * (i - first) + 1]; ++c) {
-                labels[std::size_t(r) * cols + c] = static_cast<int>(store.labels[i]);
+                labels[std::size_t(r) * cols + c] = static_cast<int>(row_labels[i - first]);
             }
         }
     }

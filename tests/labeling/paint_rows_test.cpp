@@ -41,11 +41,13 @@ std::vector<uint64_t> expected(const RunStore& store, uint64_t base, int bytes) 
     std::vector<uint64_t> want(static_cast<std::size_t>(store.rows() * store.cols), 0);
     const uint64_t mask = bytes == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1;
     runlabel::engine::Buffer<int32_t> scratch;
+    runlabel::engine::Buffer<uint32_t> spread;
     for (int64_t r = 0; r < store.rows(); ++r) {
         const int32_t* bounds = runlabel::engine::row_bounds(store, r, scratch);
+        const uint32_t* labels = runlabel::engine::row_labels(store, r, spread);
         const uint32_t first = store.first_run(r);
         for (uint32_t i = first; i < store.end_run(r); ++i) {
-            const uint32_t region = store.labels[i];
+            const uint32_t region = labels[i - first];
             for (int32_t c = bounds[2 * (i - first)]; c < bounds[2 * (i - first) + 1]; ++c) {
                 want[static_cast<std::size_t>(r * store.cols + c)] =
                     region == 0 ? 0 : (base + region) & mask;
