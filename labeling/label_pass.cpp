@@ -15,6 +15,7 @@
 // On textured images the number of runs above skipped between one run and
 // the next follows no pattern, and a search mispredicts a jump about every
 // other run; counting leaves one jump per run, taken only where runs merge.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -61,6 +62,15 @@ inline void join(uint32_t* parent, uint32_t p, uint32_t above_first, uint32_t fi
         if (above_parent[t] != up) r = unite(parent, r, above_first + t);
     }
     parent[p] = r;
+}
+
+// A row whose runs' parent its first run's entry alone records gets it in
+// every entry, for passes that look at them one by one.
+void spread_first_label(RunStore& store, int64_t row) {
+    uint32_t* labels = store.labels.data();
+    std::fill(labels + store.first_run(row) + 1, labels + store.end_run(row),
+              labels[store.first_run(row)]);
+    store.row_info[row].first_only = false;
 }
 
 // Edges of the row mapped at or left of column x (-1 <= x <= cols).
@@ -119,16 +129,16 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
 // Returns whether every run of the row hangs from one node; when the row
 // above's runs are all of one region (above_uniform), their parents are not
 // looked at.
-[[gnu::always_inline]] inline bool label_row_by_strips(uint32_t* parent, const EdgeWord* here,
-                                                       const EdgeWord* above, uint32_t first,
-                                                       uint32_t above_first, const uint64_t* row_fg,
-                                                       const uint64_t* above_fg, std::size_t words,
-                                                       bool above_uniform) {
-    const uint32_t* const above_parent = parent + above_first;
-    bool uniform = true;
-    uint32_t first_r = UINT32_MAX;  // the node the row's first stretch hangs from
-    uint64_t before = 0;            // 1 when the column left of the word is foreground in the strip
-    int64_t start = 0;              // where the stretch under way began
+// Calls stretch(p0, p1, q0, q1) for each stretch of the strip of a row and
+// the row above that holds runs of the row: runs [p0, p1) of the row and
+// [q0, q1) of the row above (indices in their rows) lie wholly inside it.
+template <typename Stretch>
+[[gnu::always_inline]] inline void for_each_stretch(const EdgeWord* here, const EdgeWord* above,
+                                                    const uint64_t* row_fg,
+                                                    const uint64_t* above_fg, std::size_t words,
+                                                    Stretch&& stretch) {
+    uint64_t before = 0;  // 1 when the column left of the word is foreground in the strip
+    int64_t start = 0;    // where the stretch under way began
     for (std::size_t w = 0; w <= words; ++w) {
         // A word past the last closes a stretch that reaches the row's end.
         const uint64_t strip = w < words ? row_fg[w] | above_fg[w] : 0;
@@ -141,34 +151,62 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
                 start = at;
                 continue;
             }
-            // The stretch [start, at): the runs wholly inside it, here and above.
             const uint32_t p0 = (edges_to(here, start - 1) + 1) / 2;
             const uint32_t p1 = edges_to(here, at) / 2;
             if (p1 == p0) continue;
-            const uint32_t q0 = (edges_to(above, start - 1) + 1) / 2;
-            const uint32_t q1 = edges_to(above, at) / 2;
-            if (q1 == q0) {
-                parent[first + p0] = first + p0;  // one run alone: a tree of its own
-                uniform = false;
-                continue;
-            }
-            const uint32_t up = above_parent[q0];
-            uint32_t differ = 0;
-            if (!above_uniform) {
-                for (uint32_t q = q0 + 1; q < q1; ++q) differ |= above_parent[q] ^ up;
-            }
-            uint32_t r = up;  // runs above hanging from one node are one tree
-            if (differ != 0) {
-                r = root_of(parent, up);
-                for (uint32_t q = q0 + 1; q < q1; ++q) {
-                    if (above_parent[q] != up) r = unite(parent, r, above_first + q);
-                }
-            }
-            for (uint32_t p = first + p0; p < first + p1; ++p) parent[p] = r;
-            if (first_r == UINT32_MAX) first_r = r;
-            uniform &= r == first_r;
+            stretch(p0, p1, (edges_to(above, start - 1) + 1) / 2, edges_to(above, at) / 2);
         }
     }
+}
+
+// Labels a row a strip at a time (see above); returns whether its runs end
+// up all of one region. When the row above's are (above_uniform), their
+// parents are not looked at; and when every run of the row touches the row
+// above, the row is of that region, which its first run's entry alone then
+// records (first_only).
+[[gnu::always_inline]] inline bool label_row_by_strips(uint32_t* parent, const EdgeWord* here,
+                                                       const EdgeWord* above, uint32_t first,
+                                                       uint32_t above_first, const uint64_t* row_fg,
+                                                       const uint64_t* above_fg, std::size_t words,
+                                                       bool above_uniform, bool& first_only) {
+    const uint32_t* const above_parent = parent + above_first;
+    first_only = false;
+    if (above_uniform) {
+        bool alone = false;  // a run touching nothing above
+        for_each_stretch(here, above, row_fg, above_fg, words,
+                         [&](uint32_t, uint32_t, uint32_t q0, uint32_t q1) { alone |= q1 == q0; });
+        if (!alone) {
+            parent[first] = above_parent[0];
+            first_only = true;
+            return true;
+        }
+    }
+    bool uniform = true;
+    uint32_t first_r = UINT32_MAX;  // the node the row's first stretch hangs from
+    for_each_stretch(here, above, row_fg, above_fg, words,
+                     [&](uint32_t p0, uint32_t p1, uint32_t q0, uint32_t q1) {
+                         if (q1 == q0) {
+                             parent[first + p0] = first + p0;  // one run alone: a tree of its own
+                             uniform = false;
+                             return;
+                         }
+                         // Runs above of one region need no look at their parents.
+                         const uint32_t up = above_parent[above_uniform ? 0 : q0];
+                         uint32_t differ = 0;
+                         if (!above_uniform) {
+                             for (uint32_t q = q0 + 1; q < q1; ++q) differ |= above_parent[q] ^ up;
+                         }
+                         uint32_t r = up;  // runs above hanging from one node are one tree
+                         if (differ != 0) {
+                             r = root_of(parent, up);
+                             for (uint32_t q = q0 + 1; q < q1; ++q) {
+                                 if (above_parent[q] != up) r = unite(parent, r, above_first + q);
+                             }
+                         }
+                         for (uint32_t p = first + p0; p < first + p1; ++p) parent[p] = r;
+                         if (first_r == UINT32_MAX) first_r = r;
+                         uniform &= r == first_r;
+                     });
     return uniform;
 }
 
@@ -201,11 +239,13 @@ template <int kSlack>
                 info.kind = RowKind::kStretchesAlike;
                 info.uniform =
                     label_row_by_strips(parent, here, above, first, above_first, row_fg, above_fg,
-                                        words, store.row_info[row - 1].uniform);
+                                        words, store.row_info[row - 1].uniform, info.first_only);
                 return;
             }
         }
     }
+    // The runs below look at the parents above one by one.
+    if (store.row_info[row - 1].first_only) spread_first_label(store, row - 1);
     const int32_t* row_runs = nullptr;  // worked out when first needed
     uint32_t i = first;
     auto label_runs_to = [&](uint32_t stop) {
@@ -315,6 +355,10 @@ void label_newest_row(RunStore& store, int connectivity) {
 }
 
 void end_labeling(RunStore& store) {
+    // The last row's runs meet the next band's one by one.
+    if (store.rows() > 0 && store.row_info[store.rows() - 1].first_only) {
+        spread_first_label(store, store.rows() - 1);
+    }
     store.edge_maps.release();
     store.foreground.release();
     store.newest.release();

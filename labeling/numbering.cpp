@@ -74,6 +74,24 @@ inline void number_alike(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& 
 }
 #endif
 
+// The roots among runs [from, to) of a store. A row whose first run's entry
+// alone records its parent has none: that parent comes before the row.
+uint32_t count_roots(const RunStore& store, const uint32_t* labels, uint32_t from, uint32_t to) {
+    uint32_t roots = 0;
+    if (from >= to) return roots;
+    auto row = static_cast<int64_t>(
+        std::upper_bound(store.row_start.begin(), store.row_start.end(), from) -
+        store.row_start.begin() - 1);
+    for (uint32_t i = from; i < to; ++row) {
+        const uint32_t stop = std::min(to, store.end_run(row));
+        if (!store.row_info[row].first_only) {
+            for (; i < stop; ++i) roots += labels[i] == i;
+        }
+        i = stop;
+    }
+    return roots;
+}
+
 // Runs [i, end) of a store numbered in turn, each row as its kind allows.
 void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, uint64_t& last) {
     if (i >= end) return;
@@ -274,9 +292,7 @@ uint64_t number_joined_bands(Band* bands, std::size_t count_bands,
         uint64_t regions = 0;
         uint32_t counted = 0;  // runs [0, counted) are counted
         auto count_roots_to = [&](uint32_t end) {
-            uint32_t roots = 0;
-            for (uint32_t i = counted; i < end; ++i) roots += labels[i] == i;
-            regions += roots;
+            regions += count_roots(bands[b].store, labels, counted, end);
             counted = end;
         };
         while (next_member != UINT64_MAX || next_referred != UINT64_MAX) {

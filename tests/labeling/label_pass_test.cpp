@@ -87,4 +87,29 @@ TEST(LabelPass, RowsTouchingNothingAbove) {
     }
 }
 
+// Rows of dense texture of one region keep its parent in their first run's
+// entry alone; a sparse row after them, labelled run by run, must find every
+// run above it. Noise on top, apart from the texture, makes any other entry
+// name another region.
+TEST(LabelPass, SparseRowsUnderTextureOfOneRegion) {
+    std::mt19937 rng(0x5ca7);
+    for (int image_no = 0; image_no < 60; ++image_no) {
+        const int cols = 70 + static_cast<int>(rng() % 200);
+        const int noise = 2 + image_no % 5, texture = 3 + image_no % 7, sparse = 1 + image_no % 3;
+        const int rows = noise + texture + sparse;
+        std::bernoulli_distribution on(0.5), sparse_on(0.05);
+        std::vector<int> pixels;
+        for (int r = 0; r < rows; ++r) {
+            const int t = r - noise;
+            for (int c = 0; c < cols; ++c) {
+                pixels.push_back(t < 0         ? on(rng)
+                                 : t == 0      ? 1
+                                 : t < texture ? (t + c) % 2
+                                               : sparse_on(rng));
+            }
+        }
+        expect_flood_fill(pixels, rows, cols, "image", image_no);
+    }
+}
+
 }  // namespace
