@@ -54,6 +54,7 @@ enum class RowKind : std::uint8_t {
     kMixed,
     kNewTrees,        // every run a tree of its own
     kStretchesAlike,  // long stretches of runs hanging from one node each
+    kRepeat,          // the row above again: each run hangs where its double does
 };
 
 // What later passes know of a row without looking at its runs.

@@ -277,6 +277,10 @@ template <int kSlack>
         std::memcpy(parent + i, parent + above_first + (edges_to(above, lo - 1) + 1) / 2,
                     (to - from) * sizeof(uint32_t));
         i = first + to;
+        if (stretch == 0 && w + 1 == words) {
+            store.row_info[row].kind = RowKind::kRepeat;
+            store.row_info[row].uniform = store.row_info[row - 1].uniform;
+        }
     }
     label_runs_to(end);
 }

@@ -6,6 +6,7 @@
 // renumber the raster order.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <stdexcept>
 #include <unordered_map>
@@ -102,6 +103,17 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
     for (; i < end; ++row) {
         const uint64_t stop = std::min<uint64_t>(end, store.end_run(row));
         RowInfo& info = store.row_info[row];
+        if (info.kind == RowKind::kRepeat && i == store.first_run(row) &&
+            stop == store.end_run(row)) {
+            // Each run is of the region of its double above, numbered by now.
+            const RowInfo& above = store.row_info[row - 1];
+            const uint32_t above_first = store.first_run(row - 1);
+            std::memcpy(labels + i, labels + above_first,
+                        (above.first_only ? 1 : stop - i) * sizeof(uint32_t));
+            info.first_only = above.first_only;
+            i = stop;
+            continue;
+        }
         if (info.uniform && i == store.first_run(row) && stop - i >= 2 && labels[i] < i) {
             // Every run of the row is of the region of its first run's
             // parent, which comes before the row and is numbered by now: the
@@ -119,6 +131,7 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
             case RowKind::kStretchesAlike:
                 number_alike(labels, i, stop, last);
                 break;
+            case RowKind::kRepeat:
             case RowKind::kMixed:
                 break;
         }

@@ -338,7 +338,7 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
     // A row of one region (a spiral's, a dense texture's) is one span,
     // painted from pixels: the image's, or its own bits where it has them.
     if (count >= 2 && (source != nullptr || store.row_info[row].kept_as_bits) &&
-        (store.row_info[row].uniform ||
+        (store.row_info[row].uniform || store.row_info[row].first_only ||
          (l[0] == l[count - 1] && end_of_span(l, 0, count) == count))) {
         paint_one_region(o, store, row, source, label_value<T>(l[0], base));
         return;
@@ -419,7 +419,10 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
     if (stream && row_bytes <= kRowAside) {
         Buffer<T> aside(static_cast<std::size_t>(store.cols));
         for (int64_t r = 0; r < rows; ++r) {
-            paint_packed_row(aside.data(), store, first_row + r, base, source, scratch, spread);
+            // A row that repeats the one above is painted already.
+            if (r == 0 || store.row_info[first_row + r].kind != RowKind::kRepeat) {
+                paint_packed_row(aside.data(), store, first_row + r, base, source, scratch, spread);
+            }
             stream_row(out + r * row_stride, reinterpret_cast<const std::byte*>(aside.data()),
                        row_bytes);
         }
@@ -429,7 +432,13 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
 #else
     (void)stream;
 #endif
+    const auto packed_bytes = static_cast<std::size_t>(store.cols) * sizeof(T);
     for (int64_t r = 0; r < rows; ++r) {
+        // A row that repeats the one above takes its labels.
+        if (r > 0 && store.row_info[first_row + r].kind == RowKind::kRepeat) {
+            std::memcpy(out + r * row_stride, out + (r - 1) * row_stride, packed_bytes);
+            continue;
+        }
         paint_packed_row(reinterpret_cast<T*>(out + r * row_stride), store, first_row + r, base,
                          source, scratch, spread);
     }
