@@ -1,8 +1,9 @@
 // The kept threads: one pool for the process, made when first needed and
 // never torn down (its threads wait in it until the process ends). A call
-// opens its job to up to threads - 1 of them and works on it itself; a
-// thread that joins a job is counted in it, and the call waits for those
-// counted to finish, so that no thread touches a job once its call returns.
+// takes the idle threads it wants (making more, up to the most any call has
+// wanted), hands each its job and a core, works on the job itself, and waits
+// for the threads it took, so that no thread touches a job once its call
+// returns.
 #include "support/workers.h"
 
 #include <pthread.h>
@@ -26,10 +27,8 @@ struct Job {
     void (*call)(void*, int);
     void* context;
     int count;
-    int wanted;                // threads that may join besides the caller
     std::atomic<int> next{0};  // the next task to claim
-    int joined = 0;            // under the pool's lock
-    int active = 0;            // joined and not yet done, under the pool's lock
+    int helpers = 0;           // threads taken and not yet done, under the pool's lock
     std::mutex failure_lock;
     std::exception_ptr failure;
 };
@@ -45,20 +44,17 @@ void work(Job& job) {
     }
 }
 
+struct Worker {
+    pthread_t thread{};
+    std::condition_variable woken;
+    Job* job = nullptr;  // under the pool's lock
+};
+
 struct Pool {
     std::mutex lock;
-    std::condition_variable work_to_do;
     std::condition_variable helper_done;
-    std::vector<Job*> open;  // jobs threads may join
-    int workers = 0;         // made or being made
-
-    // A job some thread may still join, if any.
-    Job* joinable() const {
-        for (Job* job : open) {
-            if (job->joined < job->wanted && job->next.load() < job->count) return job;
-        }
-        return nullptr;
-    }
+    std::vector<Worker*> idle;
+    int workers = 0;  // made or being made
 };
 
 // A forked child has none of the threads: it starts a pool of its own.
@@ -75,10 +71,33 @@ Pool& pool() {
     return *current.load();
 }
 
-struct Start {
-    Pool* pool;
-    cpu_set_t cores;  // the creator's, to go back to
-    bool moved;
+// Where a call sends its threads: the cores its caller may use, the
+// caller's own last, starting after it, so that each thread gets a core
+// of its own while there are cores to spare.
+class Cores {
+  public:
+    Cores() {
+        CPU_ZERO(&allowed_);
+        if (sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) return;
+        const int here = sched_getcpu();
+        for (int step = 1; step <= CPU_SETSIZE; ++step) {
+            const int cpu = ((here < 0 ? 0 : here) + step) % CPU_SETSIZE;
+            if (CPU_ISSET(cpu, &allowed_)) order_.push_back(cpu);
+        }
+    }
+    // The cores for the n-th thread taken: one of them, or all the caller
+    // may use when it may use one alone.
+    cpu_set_t for_thread(std::size_t n) const {
+        if (order_.size() < 2) return allowed_;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(order_[n % (order_.size() - 1)], &one);
+        return one;
+    }
+
+  private:
+    cpu_set_t allowed_;
+    std::vector<int> order_;
 };
 
 // What a kept thread may be sent: the faults of its own code (SIGBUS from a
@@ -95,47 +114,44 @@ sigset_t worker_signals() {
     return blocked;
 }
 
+struct Start {
+    Pool* pool;
+    Job* job;
+};
+
 void* worker_main(void* argument) {
     const sigset_t blocked = worker_signals();
     pthread_sigmask(SIG_SETMASK, &blocked, nullptr);
-    Start start = *static_cast<Start*>(argument);
+    const Start start = *static_cast<Start*>(argument);
     delete static_cast<Start*>(argument);
-    if (start.moved) pthread_setaffinity_np(pthread_self(), sizeof start.cores, &start.cores);
     Pool& p = *start.pool;
+    Worker self;
+    self.thread = pthread_self();
+    self.job = start.job;
     std::unique_lock<std::mutex> hold(p.lock);
     for (;;) {
-        Job* job = nullptr;
-        p.work_to_do.wait(hold, [&] { return (job = p.joinable()) != nullptr; });
-        ++job->joined;
-        ++job->active;
+        Job* job = self.job;
         hold.unlock();
         work(*job);
         hold.lock();
-        if (--job->active == 0) p.helper_done.notify_all();
+        self.job = nullptr;
+        if (--job->helpers == 0) p.helper_done.notify_all();
+        p.idle.push_back(&self);
+        self.woken.wait(hold, [&] { return self.job != nullptr; });
     }
 }
 
-// Starts a thread of the pool on a core other than this one where the
-// process may use another, so that it runs now rather than once this busy
-// core is balanced; it then goes back to every core it may use.
-bool start_worker(Pool* p) {
-    auto* start = new (std::nothrow) Start{p, {}, false};
+// Starts a thread of the pool on the given cores with the job to do first.
+bool start_worker(Pool* p, Job* job, const cpu_set_t& cores) {
+    auto* start = new (std::nothrow) Start{p, job};
     if (start == nullptr) return false;
-    CPU_ZERO(&start->cores);
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) {
         delete start;
         return false;
     }
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    const int here = sched_getcpu();
-    if (here >= 0 && here < CPU_SETSIZE &&
-        pthread_getaffinity_np(pthread_self(), sizeof start->cores, &start->cores) == 0) {
-        cpu_set_t elsewhere = start->cores;
-        CPU_CLR(here, &elsewhere);
-        start->moved = CPU_COUNT(&elsewhere) > 0 &&
-                       pthread_attr_setaffinity_np(&attributes, sizeof elsewhere, &elsewhere) == 0;
-    }
+    pthread_attr_setaffinity_np(&attributes, sizeof cores, &cores);
     // Born with every signal blocked, until it takes its own mask.
     sigset_t all, kept;
     sigfillset(&all);
@@ -155,29 +171,44 @@ void run_on_workers(int count, int threads, void (*call)(void*, int), void* cont
     job.call = call;
     job.context = context;
     job.count = count;
-    job.wanted = std::min({threads, count, kMostWorkers + 1}) - 1;
-    if (job.wanted <= 0) {
+    const int wanted = std::min({threads, count, kMostWorkers + 1}) - 1;
+    if (wanted > 0) {
+        Pool& p = pool();
+        const Cores cores;
+        std::vector<Worker*> taken;
+        taken.reserve(static_cast<std::size_t>(wanted));
+        int to_make = 0;
+        {
+            const std::lock_guard<std::mutex> hold(p.lock);
+            while (static_cast<int>(taken.size()) < wanted && !p.idle.empty()) {
+                taken.push_back(p.idle.back());
+                p.idle.pop_back();
+            }
+            to_make =
+                std::min(wanted - static_cast<int>(taken.size()), std::max(0, wanted - p.workers));
+            p.workers += to_make;
+            job.helpers = static_cast<int>(taken.size()) + to_make;
+        }
+        // Pointed at its core before it is woken, so that it wakes there.
+        for (std::size_t n = 0; n < taken.size(); ++n) {
+            const cpu_set_t core = cores.for_thread(n);
+            pthread_setaffinity_np(taken[n]->thread, sizeof core, &core);
+            const std::lock_guard<std::mutex> hold(p.lock);
+            taken[n]->job = &job;
+            taken[n]->woken.notify_one();
+        }
+        for (int k = 0; k < to_make; ++k) {
+            if (start_worker(&p, &job, cores.for_thread(taken.size() + std::size_t(k)))) continue;
+            const std::lock_guard<std::mutex> hold(p.lock);
+            p.workers -= to_make - k;
+            job.helpers -= to_make - k;
+            break;
+        }
         work(job);
-        if (job.failure) std::rethrow_exception(job.failure);
-        return;
-    }
-    Pool& p = pool();
-    int to_make = 0;
-    {
-        const std::lock_guard<std::mutex> hold(p.lock);
-        p.open.push_back(&job);
-        to_make = std::max(0, job.wanted - p.workers);
-        p.workers += to_make;
-    }
-    p.work_to_do.notify_all();
-    int made = 0;
-    while (made < to_make && start_worker(&p)) ++made;
-    work(job);
-    {
         std::unique_lock<std::mutex> hold(p.lock);
-        p.workers -= to_make - made;
-        p.open.erase(std::find(p.open.begin(), p.open.end(), &job));
-        p.helper_done.wait(hold, [&] { return job.active == 0; });
+        p.helper_done.wait(hold, [&] { return job.helpers == 0; });
+    } else {
+        work(job);
     }
     if (job.failure) std::rethrow_exception(job.failure);
 }

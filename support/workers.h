@@ -1,9 +1,11 @@
-// Running independent tasks on a few threads that are kept between calls. A
-// thread started afresh can wait milliseconds before it first runs (the
-// scheduler leaves it on its busy creator's core until the next balancing),
-// while a waiting thread that is woken runs at once on an idle core; so the
-// threads are made once, each started on a core other than its creator's,
-// and woken for each call.
+// Running independent tasks on a few threads that are kept between calls,
+// each sent to a core of its own. On the virtual machines this runs on, the
+// scheduler packs the threads of a young process onto the core they were
+// made or woken from, however idle the other: a thread started afresh, or a
+// waiting one woken, shares its caller's core for milliseconds, and two
+// threads do the work of one. So the threads are made once, and each call
+// points every thread it wakes at a core other than its caller's (and the
+// other threads') before waking it.
 #pragma once
 
 #include <type_traits>

@@ -20,18 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kPage = 4096;
 
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kThreadSanitized = true;
-#else
-constexpr bool kThreadSanitized = false;
-#endif
-#else
-constexpr bool kThreadSanitized = false;
-#endif
-
 class FileMappingTest : public testing::Test {
   protected:
     static void SetUpTestSuite() { guard_file_mappings(); }

@@ -13,3 +13,17 @@ inline constexpr bool kSanitized = false;
 #else
 inline constexpr bool kSanitized = false;
 #endif
+
+// The same for ThreadSanitizer, which starts no thread in a child forked from
+// a process with threads.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitized = true;
+#else
+inline constexpr bool kThreadSanitized = false;
+#endif
+#else
+inline constexpr bool kThreadSanitized = false;
+#endif
