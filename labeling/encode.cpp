@@ -200,37 +200,49 @@ template <typename Word>
     const std::size_t parity = static_cast<std::size_t>(store.rows() & 1);
     EdgeWord* map = store.edge_maps.data() + parity * words;
     uint64_t* fg_words = store.foreground.data() + parity * fg_count;
+    // Without a row above, the row is compared with itself (it then differs by
+    // the count's start).
+    const uint64_t* above_fg =
+        store.rows() > 0 ? store.foreground.data() + (parity ^ 1) * fg_count : fg_words;
+    // In the same sweep: whether the row differs from the one above, and
+    // whether any two foreground pixels lie side by side (runs longer than a
+    // pixel); across a word's end that is its last bit and the next's first.
+    uint64_t differs = store.rows() > 0 ? 0 : 1;
+    uint64_t pairs = 0;
+    uint64_t last = 0;  // the word before's last pixel, as bit 0
     for (std::size_t w = 0; w < fg_count; ++w) {
         const int64_t c = int64_t(w) * kWord;
-        fg_words[w] = word(c, static_cast<int>(std::min<int64_t>(kWord, cols - c)));
+        const uint64_t fg = word(c, static_cast<int>(std::min<int64_t>(kWord, cols - c)));
+        fg_words[w] = fg;
+        differs |= fg ^ above_fg[w];
+        pairs |= (fg & (fg << 1 | last));
+        last = fg >> 63;
     }
-    auto add_row = [&store, first](uint64_t count, RowInfo info) {
+    auto add_row = [&store, first](uint64_t count, RowInfo info) [[gnu::always_inline]] {
         store.bounds.resize(2 * (first + count));  // a row kept as bits leaves its bounds unset
         store.labels.resize(first + count);
         store.row_start.push_back(static_cast<uint32_t>(first + count));
         store.row_info.push_back(info);
     };
-    if (store.rows() > 0) {
+    if (differs == 0) {
+        // The row repeats the one above (blocky texture does, row after row):
+        // so do its runs and its map.
         const std::size_t above = parity ^ 1;
-        if (std::equal(fg_words, fg_words + fg_count, store.foreground.data() + above * fg_count)) {
-            // The row repeats the one above (blocky texture does, row after
-            // row): so do its runs and its map.
-            const RowInfo above_info = store.row_info[store.rows() - 1];
-            const uint32_t above_first = store.first_run(store.rows() - 1);
-            const uint64_t count = first - above_first;
-            std::memcpy(map, store.edge_maps.data() + above * words, words * sizeof(EdgeWord));
-            RowInfo info{RowKind::kMixed, above_info.single_pixels, above_info.kept_as_bits, 0};
-            if (info.kept_as_bits) {
-                info.bits_at = keep_bits(store, fg_words, fg_count);
-            } else {
-                store.bounds.reserve(2 * (first + count));
-                std::memcpy(store.bounds.data() + 2 * first,
-                            store.bounds.data() + 2 * std::size_t(above_first),
-                            2 * count * sizeof(int32_t));
-            }
-            add_row(count, info);
-            return;
+        const RowInfo above_info = store.row_info[store.rows() - 1];
+        const uint32_t above_first = store.first_run(store.rows() - 1);
+        const uint64_t count = first - above_first;
+        std::memcpy(map, store.edge_maps.data() + above * words, words * sizeof(EdgeWord));
+        RowInfo info{RowKind::kMixed, above_info.single_pixels, above_info.kept_as_bits, 0};
+        if (info.kept_as_bits) {
+            info.bits_at = keep_bits(store, fg_words, fg_count);
+        } else {
+            store.bounds.reserve(2 * (first + count));
+            std::memcpy(store.bounds.data() + 2 * first,
+                        store.bounds.data() + 2 * std::size_t(above_first),
+                        2 * count * sizeof(int32_t));
         }
+        add_row(count, info);
+        return;
     }
     // After a row of many runs, the next is likely textured too: its edges are
     // written a byte at a time, where one at a time would mispredict a jump
@@ -244,12 +256,6 @@ template <typename Word>
         bounds = store.bounds.data() + 2 * first;
     }
     const std::size_t filled = extract_bounds(fg_words, cols, bounds, map, textured);
-    // Runs all of one pixel: no two foreground pixels side by side.
-    uint64_t pairs = 0;
-    for (std::size_t w = 0; w < fg_count; ++w) {
-        const uint64_t next = w + 1 < fg_count ? fg_words[w + 1] << 63 : 0;
-        pairs |= fg_words[w] & (fg_words[w] >> 1 | next);
-    }
     RowInfo info{RowKind::kMixed, pairs == 0, as_bits, 0};
     if (as_bits) info.bits_at = keep_bits(store, fg_words, fg_count);
     add_row(filled / 2, info);
@@ -297,9 +303,8 @@ void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
     encode_any(store, pixels, kind);
 }
 
-const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch) {
+const int32_t* bounds_from_bits(const RunStore& store, int64_t row, Buffer<int32_t>& scratch) {
     const RowInfo& info = store.row_info[row];
-    if (!info.kept_as_bits) return store.bounds.data() + 2 * std::size_t(store.first_run(row));
     scratch.resize(static_cast<std::size_t>(store.cols) + 9);
     const std::size_t fg_count = foreground_words(store.cols);
     extract_bounds(store.bits.data() + std::size_t(info.bits_at) * fg_count, store.cols,

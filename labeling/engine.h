@@ -126,9 +126,17 @@ inline bool is_dense(const RunStore& store, std::int64_t row) {
     return std::int64_t{8} * (store.end_run(row) - store.first_run(row)) >= store.cols;
 }
 
+// The bounds of a row kept as bits, worked out into scratch.
+const int32_t* bounds_from_bits(const RunStore& store, int64_t row, Buffer<int32_t>& scratch);
+
 // The bounds of a row's runs: the store's own, or, for a row kept as bits,
 // worked out into scratch (which then holds them until its next use).
-const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch);
+inline const int32_t* row_bounds(const RunStore& store, int64_t row, Buffer<int32_t>& scratch) {
+    if (!store.row_info[row].kept_as_bits) {
+        return store.bounds.data() + 2 * std::size_t(store.first_run(row));
+    }
+    return bounds_from_bits(store, row, scratch);
+}
 
 // The labels of a row's runs: the store's own, or, for a row that keeps its
 // number in its first run's entry alone, that number spread into scratch.

@@ -73,6 +73,10 @@ void spread_first_label(RunStore& store, int64_t row) {
     store.row_info[row].first_only = false;
 }
 
+// Rows of fewer runs are labelled one by one, without looking for stretches
+// that repeat the row above.
+constexpr uint32_t kFewRuns = 8;
+
 // Edges of the row mapped at or left of column x (-1 <= x <= cols).
 [[gnu::always_inline]] inline uint32_t edges_to(const EdgeWord* map, int64_t x) {
     const auto at = static_cast<uint64_t>(x + 1);
@@ -262,7 +266,8 @@ template <int kSlack>
     // inside it (and the background around them) are the runs above, each
     // touching just its double: their parents are copied as a block. Rows of
     // blocky texture repeat whole; strokes and spirals repeat in parts.
-    for (std::size_t w = 0; w < words; ++w) {
+    // A few runs cost less one by one than the search for stretches.
+    for (std::size_t w = end - first >= kFewRuns ? 0 : words; w < words; ++w) {
         if (row_fg[w] != above_fg[w]) continue;
         const std::size_t stretch = w;
         while (w + 1 < words && row_fg[w + 1] == above_fg[w + 1]) ++w;
