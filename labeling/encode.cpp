@@ -218,7 +218,7 @@ template <typename Word>
         pairs |= (fg & (fg << 1 | last));
         last = fg >> 63;
     }
-    auto add_row = [&store, first](uint64_t count, RowInfo info) [[gnu::always_inline]] {
+    auto add_row = [&store, first](uint64_t count, RowInfo info) {
         store.bounds.resize(2 * (first + count));  // a row kept as bits leaves its bounds unset
         store.labels.resize(first + count);
         store.row_start.push_back(static_cast<uint32_t>(first + count));

@@ -57,6 +57,15 @@ enum class RowKind : std::uint8_t {
     kRepeat,          // the row above again: each run hangs where its double does
 };
 
+// Runs [run, run + count) of a row hang where runs [above, above + count) of
+// the row above do (store-wide indices): the labeling pass copied their
+// parents, and their numbers are those runs' numbers again.
+struct CopiedRuns {
+    std::uint32_t run;
+    std::uint32_t above;
+    std::uint32_t count;
+};
+
 // What later passes know of a row without looking at its runs.
 struct RowInfo {
     RowKind kind = RowKind::kMixed;
@@ -93,6 +102,8 @@ struct RunStore {
     Buffer<std::uint64_t> foreground;
     // One for each row, from the encoder; the labeling pass sets the kind.
     Buffer<RowInfo> row_info;
+    // The labeling pass's copies, in order of run; given back by numbering.
+    Buffer<CopiedRuns> copies;
     // The rows kept as bits, foreground_words(cols) words each.
     Buffer<std::uint64_t> bits;
     // The bounds of the newest row when it is kept as bits, worked out for the

@@ -279,8 +279,9 @@ template <int kSlack>
         const uint32_t to = edges_to(here, hi) / 2;
         if (to < from + 2) continue;  // a run or none: as cheap one by one
         label_runs_to(first + from);
-        std::memcpy(parent + i, parent + above_first + (edges_to(above, lo - 1) + 1) / 2,
-                    (to - from) * sizeof(uint32_t));
+        const uint32_t above_from = above_first + (edges_to(above, lo - 1) + 1) / 2;
+        std::memcpy(parent + i, parent + above_from, (to - from) * sizeof(uint32_t));
+        store.copies.push_back({i, above_from, to - from});
         i = first + to;
         if (stretch == 0 && w + 1 == words) {
             store.row_info[row].kind = RowKind::kRepeat;

@@ -100,9 +100,14 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
     auto row = static_cast<int64_t>(
         std::upper_bound(store.row_start.begin(), store.row_start.end(), static_cast<uint32_t>(i)) -
         store.row_start.begin() - 1);
+    const CopiedRuns* copy =
+        std::lower_bound(store.copies.begin(), store.copies.end(), i,
+                         [](const CopiedRuns& k, uint64_t run) { return k.run < run; });
+    const CopiedRuns* const copies_end = store.copies.end();
     for (; i < end; ++row) {
         const uint64_t stop = std::min<uint64_t>(end, store.end_run(row));
         RowInfo& info = store.row_info[row];
+        while (copy != copies_end && copy->run < i) ++copy;  // rows numbered whole
         if (info.kind == RowKind::kRepeat && i == store.first_run(row) &&
             stop == store.end_run(row)) {
             // Each run is of the region of its double above, numbered by now.
@@ -122,6 +127,17 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
             info.first_only = true;
             i = stop;
             continue;
+        }
+        // Runs whose parents were copied from the row above take its numbers,
+        // the runs between them theirs one by one.
+        for (; copy != copies_end && copy->run < stop; ++copy) {
+            for (; i < copy->run; ++i) number_run(labels, i, last);
+            if (store.row_info[row - 1].first_only) {
+                std::fill(labels + i, labels + i + copy->count, labels[store.first_run(row - 1)]);
+            } else {
+                std::memcpy(labels + i, labels + copy->above, copy->count * sizeof(uint32_t));
+            }
+            i += copy->count;
         }
 #if defined(__SSE2__)
         switch (info.kind) {
@@ -385,6 +401,7 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
     } else {
         count = number_joined_bands(bands, count_bands, base, forest, threads);
     }
+    for (std::size_t b = 0; b < count_bands; ++b) bands[b].store.copies.release();
     if (options.min_area <= 1 && !options.by_area) return count;
     return renumber(bands, count_bands, static_cast<uint32_t>(count), options);
 }
