@@ -46,17 +46,6 @@ bool replace_lost_pages(std::uintptr_t at) {
     return false;
 }
 
-// Whether bytes [offset, offset + length) of the file hold a hole. Read, a
-// hole of a file in memory (tmpfs) gives zeros; mapped, it would be filled
-// with pages of memory that stay with the file. The file offset is kept.
-bool has_hole(int fd, uint64_t offset, std::size_t length) {
-    const off_t kept = lseek(fd, 0, SEEK_CUR);
-    const off_t hole = lseek(fd, static_cast<off_t>(offset), SEEK_HOLE);
-    if (kept >= 0) lseek(fd, kept, SEEK_SET);
-    // Without SEEK_HOLE a file has no holes to tell.
-    return hole >= 0 && static_cast<uint64_t>(hole) - offset < length;
-}
-
 void on_sigbus(int sig, siginfo_t* info, void* context) {
     if (info->si_code > 0 && replace_lost_pages(reinterpret_cast<std::uintptr_t>(info->si_addr)))
         return;
@@ -83,7 +72,12 @@ std::unique_ptr<FileMapping> FileMapping::map(int fd, uint64_t offset, std::size
         offset > static_cast<uint64_t>(info.st_size) ||
         length > static_cast<uint64_t>(info.st_size) - offset)
         return nullptr;
-    if (has_hole(fd, offset, length)) return nullptr;
+    // Read, a hole of a file in memory (tmpfs) gives zeros; mapped, it would
+    // be filled with pages of memory that stay with the file. A file with
+    // fewer blocks than bytes may have holes anywhere (asking where costs a
+    // walk of the file on tmpfs), so it is read.
+    if (static_cast<uint64_t>(info.st_blocks) * 512 < static_cast<uint64_t>(info.st_size))
+        return nullptr;
     const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
     const uint64_t from = offset & ~(page - 1);
     const std::size_t mapped = static_cast<std::size_t>(offset - from) + length;

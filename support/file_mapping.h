@@ -15,10 +15,9 @@ class FileMapping {
     // populate asks for every page to be mapped now, in one call, rather than
     // fault by fault. Returns nullptr (callers read the bytes instead) when
     // the guard is not installed, when length is 0, when the file does not
-    // hold the bytes now or has a hole among them (mapped, a hole in a file in
-    // memory would take memory of its own), and when the kernel refuses. The
-    // file offset of fd moves and is put back, so one fd is mapped by one
-    // thread at a time.
+    // hold the bytes now or may have holes (mapped, a hole in a file in
+    // memory would take memory of its own), and when the kernel refuses.
+    // Thread-safe.
     static std::unique_ptr<FileMapping> map(int fd, uint64_t offset, std::size_t length,
                                             bool populate);
 
