@@ -1,9 +1,9 @@
 // The kept threads: one pool for the process, made when first needed and
 // never torn down (its threads wait in it until the process ends). A call
-// takes the idle threads it wants (making more, up to the most any call has
-// wanted), hands each its job and a core, works on the job itself, and waits
-// for the threads it took, so that no thread touches a job once its call
-// returns.
+// takes the idle threads it wants (making more when none is idle, up to
+// kMostWorkers in all), hands each its job and a core, works on the job
+// itself, and waits for the threads it took, so that no thread touches a job
+// once its call returns.
 #include "support/workers.h"
 
 #include <pthread.h>
@@ -184,8 +184,10 @@ void run_on_workers(int count, int threads, void (*call)(void*, int), void* cont
                 taken.push_back(p.idle.back());
                 p.idle.pop_back();
             }
-            to_make =
-                std::min(wanted - static_cast<int>(taken.size()), std::max(0, wanted - p.workers));
+            // Threads busy with other calls (or with the task that made
+            // this call) are not waited for: more are made.
+            to_make = std::min(wanted - static_cast<int>(taken.size()),
+                               std::max(0, kMostWorkers - p.workers));
             p.workers += to_make;
             job.helpers = static_cast<int>(taken.size()) + to_make;
         }

@@ -79,6 +79,31 @@ TEST(Workers, FailureIsThrownOnceEveryTaskHasEnded) {
     EXPECT_EQ(ended, 50);
 }
 
+// A call made from inside a task, while the other tasks of the outer call
+// keep the kept threads busy, still gets a thread beside its caller: the
+// labelling of one input band runs inside a call beside the reading of the
+// next.
+TEST(Workers, CallFromInsideATaskGetsAThreadOfItsOwn) {
+    std::atomic<bool> met{false};
+    run_on_workers(2, 2, [&](int outer) {
+        if (outer == 1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return;
+        }
+        std::atomic<int> arrived{0};
+        run_on_workers(2, 2, [&](int) {
+            // The first to arrive waits for the other, which comes at once
+            // from another thread or, from the same one, only after it.
+            if (++arrived > 1) return;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (arrived < 2 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            met = arrived == 2;
+        });
+    });
+    EXPECT_TRUE(met) << "the inner call's tasks ran one after the other";
+}
+
 // Signals sent to the process reach the program's own threads, never a kept
 // one; the faults and the write signals of a kept thread's own work reach it.
 TEST(Workers, KeptThreadsTakeNoSignalsMeantForTheProcess) {
