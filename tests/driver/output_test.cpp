@@ -311,7 +311,7 @@ class InterruptedWrite : public testing::TestWithParam<int> {};
 TEST_P(InterruptedWrite, RemovesTheTemporaryThenEndsBySignal) {
     const int sig = GetParam();
     Sandbox box;
-    write_zero_image(box / "in.pgm", 8192);  // a 64 MiB output
+    write_zero_image(box / "in.pgm", 16384);  // 256 MiB of output, written for long enough
     write_file(box / "out.pgm", "earlier contents\n");
     RunOptions options;
     bool caught = false;
