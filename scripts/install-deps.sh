@@ -17,7 +17,7 @@ packages=(
     # independent writers and readers the format tests compare against
     imagemagick libtiff-tools netpbm
     # benchmarks and their peers
-    libbenchmark-dev libopencv-dev python3-opencv hyperfine jq time
+    libbenchmark-dev libopencv-dev python3-opencv hyperfine jq time valgrind
     # the man page check
     man-db
 )
