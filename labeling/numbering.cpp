@@ -76,17 +76,33 @@ inline void number_alike(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& 
 #endif
 
 // The roots among runs [from, to) of a store. A row whose first run's entry
-// alone records its parent has none: that parent comes before the row.
+// alone records its parent has none: that parent comes before the row. Nor
+// have runs whose parents were copied from the row above.
 uint32_t count_roots(const RunStore& store, const uint32_t* labels, uint32_t from, uint32_t to) {
     uint32_t roots = 0;
     if (from >= to) return roots;
     auto row = static_cast<int64_t>(
         std::upper_bound(store.row_start.begin(), store.row_start.end(), from) -
         store.row_start.begin() - 1);
+    const CopiedRuns* copy =
+        std::upper_bound(store.copies.begin(), store.copies.end(), from,
+                         [](uint32_t run, const CopiedRuns& k) { return run < k.run + k.count; });
+    const CopiedRuns* const copies_end = store.copies.end();
+    auto count_to = [&](uint32_t& i, uint32_t stop) {
+        uint32_t n = 0;
+        for (uint32_t k = i; k < stop; ++k) n += labels[k] == k;
+        roots += n;
+        i = std::max(i, stop);
+    };
     for (uint32_t i = from; i < to; ++row) {
         const uint32_t stop = std::min(to, store.end_run(row));
         if (!store.row_info[row].first_only) {
-            for (; i < stop; ++i) roots += labels[i] == i;
+            for (; copy != copies_end && copy->run < stop; ++copy) {
+                count_to(i, copy->run);
+                i = std::max(i, std::min(stop, copy->run + copy->count));
+                if (copy->run + copy->count > stop) break;  // goes on past `to`
+            }
+            count_to(i, stop);
         }
         i = stop;
     }
