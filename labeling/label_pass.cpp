@@ -130,9 +130,6 @@ bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words
 // touched, or several) follows no pattern, with a few stretches per row whose
 // runs mostly hang from one node already.
 //
-// Returns whether every run of the row hangs from one node; when the row
-// above's runs are all of one region (above_uniform), their parents are not
-// looked at.
 // Calls stretch(p0, p1, q0, q1) for each stretch of the strip of a row and
 // the row above that holds runs of the row: runs [p0, p1) of the row and
 // [q0, q1) of the row above (indices in their rows) lie wholly inside it.

@@ -75,36 +75,39 @@ inline void number_alike(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& 
 }
 #endif
 
+// The row that holds run i of a store.
+int64_t row_of_run(const RunStore& store, uint64_t i) {
+    return static_cast<int64_t>(
+        std::upper_bound(store.row_start.begin(), store.row_start.end(), static_cast<uint32_t>(i)) -
+        store.row_start.begin() - 1);
+}
+
 // The roots among runs [from, to) of a store. A row whose first run's entry
 // alone records its parent has none: that parent comes before the row. Nor
 // have runs whose parents were copied from the row above.
 uint32_t count_roots(const RunStore& store, const uint32_t* labels, uint32_t from, uint32_t to) {
     uint32_t roots = 0;
     if (from >= to) return roots;
-    auto row = static_cast<int64_t>(
-        std::upper_bound(store.row_start.begin(), store.row_start.end(), from) -
-        store.row_start.begin() - 1);
+    auto roots_in = [labels](uint32_t a, uint32_t b) {
+        uint32_t n = 0;
+        for (uint32_t k = a; k < b; ++k) n += labels[k] == k;
+        return n;
+    };
+    // The first copy that ends after from.
     const CopiedRuns* copy =
         std::upper_bound(store.copies.begin(), store.copies.end(), from,
                          [](uint32_t run, const CopiedRuns& k) { return run < k.run + k.count; });
     const CopiedRuns* const copies_end = store.copies.end();
-    auto count_to = [&](uint32_t& i, uint32_t stop) {
-        uint32_t n = 0;
-        for (uint32_t k = i; k < stop; ++k) n += labels[k] == k;
-        roots += n;
-        i = std::max(i, stop);
-    };
-    for (uint32_t i = from; i < to; ++row) {
+    for (int64_t row = row_of_run(store, from); from < to; ++row) {
         const uint32_t stop = std::min(to, store.end_run(row));
         if (!store.row_info[row].first_only) {
             for (; copy != copies_end && copy->run < stop; ++copy) {
-                count_to(i, copy->run);
-                i = std::max(i, std::min(stop, copy->run + copy->count));
-                if (copy->run + copy->count > stop) break;  // goes on past `to`
+                if (from < copy->run) roots += roots_in(from, copy->run);
+                from = std::max(from, std::min(stop, copy->run + copy->count));
             }
-            count_to(i, stop);
+            roots += roots_in(from, stop);
         }
-        i = stop;
+        from = stop;
     }
     return roots;
 }
@@ -112,10 +115,7 @@ uint32_t count_roots(const RunStore& store, const uint32_t* labels, uint32_t fro
 // Runs [i, end) of a store numbered in turn, each row as its kind allows.
 void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, uint64_t& last) {
     if (i >= end) return;
-    // The row that holds run i.
-    auto row = static_cast<int64_t>(
-        std::upper_bound(store.row_start.begin(), store.row_start.end(), static_cast<uint32_t>(i)) -
-        store.row_start.begin() - 1);
+    int64_t row = row_of_run(store, i);
     const CopiedRuns* copy =
         std::lower_bound(store.copies.begin(), store.copies.end(), i,
                          [](const CopiedRuns& k, uint64_t run) { return k.run < run; });

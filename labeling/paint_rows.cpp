@@ -412,10 +412,10 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
         }
         return;
     }
+    const auto row_bytes = static_cast<std::size_t>(store.cols) * sizeof(T);
 #if defined(__SSE2__)
     // Rows of at most kRowAside bytes, painted aside a row at a time.
     constexpr std::size_t kRowAside = std::size_t(256) << 10;
-    const auto row_bytes = static_cast<std::size_t>(store.cols) * sizeof(T);
     if (stream && row_bytes <= kRowAside) {
         Buffer<T> aside(static_cast<std::size_t>(store.cols));
         for (int64_t r = 0; r < rows; ++r) {
@@ -432,11 +432,10 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
 #else
     (void)stream;
 #endif
-    const auto packed_bytes = static_cast<std::size_t>(store.cols) * sizeof(T);
     for (int64_t r = 0; r < rows; ++r) {
         // A row that repeats the one above takes its labels.
         if (r > 0 && store.row_info[first_row + r].kind == RowKind::kRepeat) {
-            std::memcpy(out + r * row_stride, out + (r - 1) * row_stride, packed_bytes);
+            std::memcpy(out + r * row_stride, out + (r - 1) * row_stride, row_bytes);
             continue;
         }
         paint_packed_row(reinterpret_cast<T*>(out + r * row_stride), store, first_row + r, base,
