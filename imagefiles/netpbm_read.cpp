@@ -34,6 +34,7 @@ class NetpbmReader : public RasterReader {
         info_.channels = header.alpha && header.depth > 1 ? header.depth - 1 : header.depth;
         info_.maxval = header.maxval;
         info_.format = netpbm_name(kind);
+        info_.netpbm_magic = kind;
     }
 
     int64_t read_rows(uint8_t* out, int64_t max_rows) override {

@@ -69,7 +69,7 @@ void MappedRows::check_intact() const {
 
 MappedRows RasterReader::map_rows(int64_t) { return {}; }
 
-std::unique_ptr<RasterReader> open_raster(const char* path) {
+std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions&) {
     uint8_t signature[kSignatureBytes];
     std::size_t size = 0;
     InputStream input = open_input(path, signature, &size);

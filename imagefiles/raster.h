@@ -38,6 +38,17 @@ struct RasterInfo {
     // largest value a sample can hold (2^bits - 1).
     int64_t maxval = 255;
     const char* format = "";  // "PGM", "PBM", "PPM", "PAM", "PNG", "TIFF"
+    char netpbm_magic = 0;    // '1' .. '7' for a Netpbm input, else 0
+    bool alpha = false;       // the last of the channels is alpha (only with keep_alpha)
+};
+
+// How open_raster reads what it recognises.
+struct ReadOptions {
+    // A P5 holds one byte per sample whatever its maxval, as the classic
+    // command has always read it.
+    bool classic_greymap = false;
+    // Alpha samples are delivered too, as the last channel (RasterInfo::alpha).
+    bool keep_alpha = false;
 };
 
 // Why an image cannot be read or written. The message is one line in the
@@ -115,7 +126,7 @@ class RasterReader {
 // cannot seek (a pipe) is read as it comes; a TIFF on one is first copied to an
 // anonymous temporary file. Throws ImageError (kNotFound, kNotImage, kInvalid,
 // kTruncated, kUnsupported).
-std::unique_ptr<RasterReader> open_raster(const char* path);
+std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& options = {});
 
 // The classic door: a raw greymap ("P5") alone, refused otherwise with the
 // messages read_pgm gives ("Input file is not a PGM raw image.", "Input file
