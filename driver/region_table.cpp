@@ -1,6 +1,6 @@
 // Region tables. Rows are formatted with to_chars into one buffer rather than
 // printf, so a table of millions of regions costs about what writing it does.
-// Centroids have three decimals: pixel units, x the column and y the row.
+// Centroids are in pixel units, x the column and y the row, written exactly.
 #include "driver/region_table.h"
 
 #include <algorithm>
@@ -20,27 +20,12 @@ class Line {
         size_ = static_cast<std::size_t>(std::to_chars(buffer_ + size_, buffer_ + kSize, n).ptr -
                                          buffer_);
     }
-    // x (not negative) with three decimals, as printf's "%.3f" has it.
+    // The shortest fixed-point text that reads back as the same double, so
+    // that no precision is lost between the runs' sums and a reader's table.
     void decimal(double x) {
-        // Thousandths as a whole number, unless x * 1000 is too close to a
-        // half for its rounding to be sure; then the exact conversion.
-        const double scaled = x * 1000;
-        const double whole = static_cast<double>(static_cast<std::uint64_t>(scaled + 0.5));
-        const double off_half = scaled - (whole - 0.5);
-        if (scaled >= 1e15 || off_half < 1e-6 || off_half > 1 - 1e-6) {
-            size_ = static_cast<std::size_t>(
-                std::to_chars(buffer_ + size_, buffer_ + kSize, x, std::chars_format::fixed, 3)
-                    .ptr -
-                buffer_);
-            return;
-        }
-        const auto thousandths = static_cast<std::uint64_t>(whole);
-        number(thousandths / 1000);
-        const auto fraction = static_cast<unsigned>(thousandths % 1000);
-        const char digits[] = {'.', static_cast<char>('0' + fraction / 100),
-                               static_cast<char>('0' + fraction / 10 % 10),
-                               static_cast<char>('0' + fraction % 10), '\0'};
-        text(digits);
+        size_ = static_cast<std::size_t>(
+            std::to_chars(buffer_ + size_, buffer_ + kSize, x, std::chars_format::fixed).ptr -
+            buffer_);
     }
     bool put(std::FILE* out) {
         const bool ok = std::fwrite(buffer_, 1, size_, out) == size_;
@@ -51,7 +36,9 @@ class Line {
     bool put_when_full(std::FILE* out) { return size_ + kRow <= kSize || put(out); }
 
   private:
-    // A row: eight numbers of at most 24 characters and their names.
+    // A row: six integers of at most 20 characters, two centroids of at most
+    // 40 (17 digits, and up to 19 zeros after the point of a centroid as small
+    // as 1 / 2^64), and their names.
     static constexpr std::size_t kRow = 512;
     static constexpr std::size_t kSize = std::size_t(64) << 10;
     char buffer_[kSize];

@@ -250,7 +250,10 @@ template <int kSlack>
     const int32_t* row_runs = nullptr;  // worked out when first needed
     uint32_t i = first;
     auto label_runs_to = [&](uint32_t stop) {
-        if (i < stop && row_runs == nullptr) row_runs = row_bounds(store, row, store.newest);
+        // Nothing to label: the bounds may not have been worked out, and no
+        // offset may be taken from their null.
+        if (i >= stop) return;
+        if (row_runs == nullptr) row_runs = row_bounds(store, row, store.newest);
         for (const int32_t* run = row_runs + 2 * std::size_t(i - first); i < stop; ++i, run += 2) {
             // The first run above at or after the first column reached, and
             // one past the last at or before the last column reached.

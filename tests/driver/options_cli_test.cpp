@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -91,14 +92,16 @@ std::string expected_csv(const std::vector<uint64_t>& labels, int width) {
         s.top = std::min(s.top, y), s.bottom = std::max(s.bottom, y);
     }
     std::string csv = "label,area,left,top,width,height,centroid_x,centroid_y\n";
-    char line[200];
+    auto exact = [](double x) {
+        char text[64];
+        return std::string(
+            text, std::to_chars(text, text + sizeof text, x, std::chars_format::fixed).ptr);
+    };
     for (const auto& [label, s] : sums) {
-        std::snprintf(line, sizeof line, "%llu,%llu,%lld,%lld,%lld,%lld,%.3f,%.3f\n",
-                      (unsigned long long)label, (unsigned long long)s.area, (long long)s.left,
-                      (long long)s.top, (long long)(s.right - s.left + 1),
-                      (long long)(s.bottom - s.top + 1), double(s.sx) / double(s.area),
-                      double(s.sy) / double(s.area));
-        csv += line;
+        csv += std::to_string(label) + "," + std::to_string(s.area) + "," + std::to_string(s.left) +
+               "," + std::to_string(s.top) + "," + std::to_string(s.right - s.left + 1) + "," +
+               std::to_string(s.bottom - s.top + 1) + "," + exact(double(s.sx) / double(s.area)) +
+               "," + exact(double(s.sy) / double(s.area)) + "\n";
     }
     return csv;
 }
