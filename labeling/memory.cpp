@@ -20,7 +20,6 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -41,19 +40,8 @@
 namespace runlabel::engine {
 namespace {
 
-// Bytes of every large block's mapping, in use or kept; the memory limits see
-// them only as their pages are touched.
-std::atomic<std::size_t> mapped_bytes{0};
-
 // Per thread, so that a test's countdown never reaches another thread.
 thread_local int allocations_until_failure = 0;
-
-// Linux promises memory it may not be able to back and kills the process when
-// the pages are touched; so every 32 MiB a thread's buffers grow, a request
-// is weighed against the limits in force, with room for the next 32 MiB.
-// Every labelling thread counts its own, so a few may grow at once.
-constexpr std::size_t kLookEvery = std::size_t(32) << 20;
-thread_local std::size_t grown_since_look = 0;
 
 #ifndef RUNLABEL_PLAIN_BLOCKS
 constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
@@ -72,7 +60,7 @@ std::size_t mapping_for(std::size_t bytes) {
 }
 
 void unmap_block(void* block) {
-    mapped_bytes -= mapped_of(block);
+    memory_budget_mapped(-static_cast<std::ptrdiff_t>(mapped_of(block)));
     munmap(static_cast<char*>(block) - kHeader, mapped_of(block));
 }
 
@@ -137,7 +125,7 @@ void* map_block(std::size_t bytes) {
     const std::size_t length = mapping_for(bytes);
     void* mapping = map_huge_pages(length);
     if (mapping == nullptr) return nullptr;
-    mapped_bytes += length;
+    memory_budget_mapped(static_cast<std::ptrdiff_t>(length));
     *static_cast<std::size_t*>(mapping) = length;
     return static_cast<char*>(mapping) + kHeader;
 }
@@ -149,7 +137,9 @@ void* grow_mapping(void* block, std::size_t bytes) {
         mremap(static_cast<char*>(block) - kHeader, mapped_of(block), length, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) return nullptr;
     madvise(moved, length, MADV_HUGEPAGE);  // the whole mapping, so that it stays one
-    mapped_bytes += length - mapped_of(static_cast<char*>(moved) + kHeader);
+    memory_budget_mapped(
+        static_cast<std::ptrdiff_t>(length) -
+        static_cast<std::ptrdiff_t>(mapped_of(static_cast<char*>(moved) + kHeader)));
     *static_cast<std::size_t*>(moved) = length;
     return static_cast<char*>(moved) + kHeader;
 }
@@ -158,15 +148,9 @@ void* grow_mapping(void* block, std::size_t bytes) {
 }  // namespace
 
 void check_memory(std::size_t bytes) {
-    if (bytes < kLookEvery - std::min(grown_since_look, kLookEvery)) {
-        grown_since_look += bytes;
-        return;
-    }
-    grown_since_look = 0;
-    if (bytes > SIZE_MAX - kLookEvery ||
-        !memory_can_back(bytes + kLookEvery, mapped_bytes.load(std::memory_order_relaxed))) {
-        throw std::bad_alloc();
-    }
+    // Linux promises memory it may not be able to back and kills the process
+    // when the pages are touched; the budget weighs growth against the limits.
+    if (!memory_budget_allows(bytes)) throw std::bad_alloc();
 }
 
 void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes) {

@@ -8,18 +8,14 @@
 //
 // Linux promises address space it may not be able to back and kills the
 // process when the pages are touched, so an image too large for memory would
-// end in a kill rather than the memory message. Every 64 MiB handed out, the
-// request is weighed against the tightest limit in force now (the machine's
-// memory, the process's memory cgroups, its address-space and data limits),
-// less a reserve for the next 64 MiB of requests and for blocks already handed
-// out but not yet touched, which those limits cannot see yet.
+// end in a kill rather than the memory message: every request passes the
+// memory budget (memory_budget_allows), which the engine's buffers share.
 //
-// Any thread may call in: the accounting is atomic and the block cache is
-// behind a mutex that only large requests take.
+// Any thread may call in: the block cache is behind a mutex that only large
+// requests take.
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,26 +25,6 @@
 #include "support/support.h"
 
 namespace {
-
-constexpr std::size_t kLookEvery = std::size_t(64) << 20;
-std::atomic<std::size_t> handed_out_since_look{0};
-// Bytes of the large blocks' mappings, handed out or kept.
-std::atomic<std::size_t> mapped_bytes{0};
-
-bool limits_can_back(std::size_t bytes) {
-    const std::size_t before = handed_out_since_look.fetch_add(bytes, std::memory_order_relaxed);
-    if (before < kLookEvery && bytes < kLookEvery - before) return true;
-    handed_out_since_look.store(0, std::memory_order_relaxed);
-    if (bytes > SIZE_MAX - kLookEvery) return false;
-    const std::size_t needed = bytes + kLookEvery;
-    const MemoryRoom room = measure_memory_room();
-    // Untouched memory is the heap's own mappings at most; the rest of what
-    // the kernel counts as untouched (a sanitizer's shadow, say) never will be.
-    const std::size_t untouched =
-        std::min(room.untouched, mapped_bytes.load(std::memory_order_relaxed));
-    return needed <= room.mapped_room && needed <= room.in_use_room &&
-           untouched <= room.in_use_room - needed;
-}
 
 // Every block starts with a header saying how it was obtained; small blocks
 // come from malloc, large ones are mappings of their own.
@@ -85,7 +61,7 @@ std::size_t mapping_length(std::size_t bytes) {
 void unmap(BlockHeader* header) {
     const std::size_t length = mapping_length(header->capacity);
     munmap(header->mapping, length);
-    mapped_bytes.fetch_sub(length, std::memory_order_relaxed);
+    memory_budget_mapped(-static_cast<std::ptrdiff_t>(length));
 }
 
 // The smallest kept block that can hold bytes, taken out of the cache. A block
@@ -128,13 +104,13 @@ void* alloc_large(std::size_t bytes, bool zeroed) {
         if (zeroed) std::memset(header + 1, 0, bytes);
         return header + 1;
     }
-    if (bytes > SIZE_MAX - 2 * kHugePage || !limits_can_back(bytes)) return nullptr;
+    if (bytes > SIZE_MAX - 2 * kHugePage || !memory_budget_allows(bytes)) return nullptr;
     const std::size_t length = mapping_length(bytes);
     // Fresh mappings are zero already.
     void* mapping =
         mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED) return nullptr;
-    mapped_bytes.fetch_add(length, std::memory_order_relaxed);
+    memory_budget_mapped(static_cast<std::ptrdiff_t>(length));
     auto start = reinterpret_cast<std::uintptr_t>(mapping) + sizeof(BlockHeader);
     start = (start + kHugePage - 1) & ~(kHugePage - 1);
     advise_huge_pages(reinterpret_cast<void*>(start), length - kHugePage);
@@ -153,7 +129,7 @@ void* heap_alloc(std::size_t bytes, bool zeroed) {
     if (bytes >= kLargeBlock) return alloc_large(bytes, zeroed);
 #endif
     if (bytes == 0) bytes = 1;  // a zero-size block is still a distinct block
-    if (!limits_can_back(bytes)) return nullptr;
+    if (!memory_budget_allows(bytes)) return nullptr;
     const std::size_t total = bytes + sizeof(BlockHeader);
     auto* header = static_cast<BlockHeader*>(zeroed ? std::calloc(1, total) : std::malloc(total));
     if (header == nullptr) return nullptr;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -106,18 +107,21 @@ std::string unescape(std::string_view text) {
     return out;
 }
 
+// The page cache of files is what the kernel reclaims before it kills: clean
+// pages are dropped, mapped or not (an input read in place is such pages),
+// and dirty ones written back first. tmpfs pages are not on these lists.
 struct CgroupFiles {
     const char* limit;
     const char* usage;
-    const char* reclaimable;  // the memory.stat key of page cache that can go first
+    const char* file_pages[2];  // the memory.stat keys of the file page lists
 };
-constexpr CgroupFiles kVersion1{"memory.limit_in_bytes", "memory.usage_in_bytes",
-                                "total_inactive_file"};
-constexpr CgroupFiles kVersion2{"memory.max", "memory.current", "inactive_file"};
+constexpr CgroupFiles kVersion1{
+    "memory.limit_in_bytes", "memory.usage_in_bytes", {"total_active_file", "total_inactive_file"}};
+constexpr CgroupFiles kVersion2{"memory.max", "memory.current", {"active_file", "inactive_file"}};
 
 // Room under the limits of the cgroup at dir and of each ancestor up to the
-// mount point: limit less usage, not counting inactive page cache, which the
-// kernel reclaims before it kills.
+// mount point: limit less usage, not counting the page cache of files, which
+// the kernel reclaims before it kills.
 unsigned long long cgroup_tree_room(std::string dir, const std::string& mount,
                                     const CgroupFiles& files) {
     unsigned long long room = UINT64_MAX;
@@ -126,10 +130,13 @@ unsigned long long cgroup_tree_room(std::string dir, const std::string& mount,
         unsigned long long usage = 0;
         if (parse_unsigned(read_text(dir + "/" + files.limit), &limit) && limit < kNoLimit &&
             parse_unsigned(read_text(dir + "/" + files.usage), &usage)) {
+            const std::string stat = read_text(dir + "/memory.stat");
             unsigned long long reclaimable = 0;
-            if (!find_value(read_text(dir + "/memory.stat"), files.reclaimable, &reclaimable) ||
-                reclaimable > usage)
-                reclaimable = 0;
+            for (const char* key : files.file_pages) {
+                unsigned long long pages = 0;
+                if (find_value(stat, key, &pages)) reclaimable += pages;
+            }
+            if (reclaimable > usage) reclaimable = 0;
             const unsigned long long in_use = usage - reclaimable;
             room = std::min(room, limit > in_use ? limit - in_use : 0);
         }
@@ -253,6 +260,7 @@ MemoryRoom measure_memory_room() {
         mapped = std::min(rlimit_room(RLIMIT_AS, statm.size), rlimit_room(RLIMIT_DATA, statm.data));
     }
     room.mapped_room = less_margin(mapped, kRlimitMargin);
+    room.resident_anon = static_cast<std::size_t>(statm.resident_anon);
     room.untouched = statm.data > statm.resident_anon
                          ? static_cast<std::size_t>(statm.data - statm.resident_anon)
                          : 0;
@@ -266,14 +274,43 @@ std::size_t memory_headroom() {
 
 bool memory_can_back(std::size_t bytes) { return bytes <= memory_headroom(); }
 
-bool memory_can_back(std::size_t bytes, std::size_t mapped_by_caller) {
+namespace {
+
+std::atomic<std::size_t> handed_out_since_look{0};
+// What may go out before the next look. The first look waits for a whole
+// one: a small image then costs no look at all (each reads a dozen files).
+std::atomic<std::size_t> allowance{kBudgetLook};
+std::atomic<std::size_t> mapped_by_allocators{0};
+
+}  // namespace
+
+bool memory_budget_allows(std::size_t bytes) {
+    const std::size_t before = handed_out_since_look.fetch_add(bytes, std::memory_order_relaxed);
+    const std::size_t allowed = allowance.load(std::memory_order_relaxed);
+    if (before <= allowed && bytes <= allowed - before) return true;
+    handed_out_since_look.store(0, std::memory_order_relaxed);
     const MemoryRoom room = measure_memory_room();
-    // Of what the kernel counts as mapped but untouched, the caller's own
-    // mappings are what will be touched; the rest (a sanitizer's shadow, say)
-    // may never be.
-    const std::size_t untouched = std::min(room.untouched, mapped_by_caller);
-    return bytes <= room.mapped_room && bytes <= room.in_use_room &&
-           untouched <= room.in_use_room - bytes;
+    // The allocators' mappings not touched yet: what they map beyond all the
+    // anonymous memory resident (most of which is theirs), and no more than
+    // all the kernel sees untouched (which counts every thread's stack too).
+    const std::size_t mapped = mapped_by_allocators.load(std::memory_order_relaxed);
+    const std::size_t untouched =
+        std::min(room.untouched, mapped > room.resident_anon ? mapped - room.resident_anon : 0);
+    const std::size_t in_use_room = room.in_use_room > untouched ? room.in_use_room - untouched : 0;
+    const std::size_t left = std::min(room.mapped_room, in_use_room);
+    if (bytes > left) {
+        allowance.store(0, std::memory_order_relaxed);
+        return false;
+    }
+    // Until the next look, at most half of what is left then goes out
+    // unweighed (on every thread together), so it can never carry the
+    // process past a limit; near one, looks come more often.
+    allowance.store(std::min(kBudgetLook, (left - bytes) / 2), std::memory_order_relaxed);
+    return true;
+}
+
+void memory_budget_mapped(std::ptrdiff_t bytes) {
+    mapped_by_allocators.fetch_add(static_cast<std::size_t>(bytes), std::memory_order_relaxed);
 }
 
 std::size_t page_headroom() { return measure_memory_room().in_use_room; }

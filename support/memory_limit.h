@@ -15,6 +15,8 @@ struct MemoryRoom {
     // Private memory mapped but not yet touched, as the kernel counts it;
     // the limits of the first kind do not see it until it is touched.
     std::size_t untouched;
+    // Private memory resident, stacks and heap alike.
+    std::size_t resident_anon;
 };
 
 MemoryRoom measure_memory_room();

@@ -64,10 +64,21 @@ void free_vector_8(double* vector);
 std::size_t memory_headroom();
 bool memory_can_back(std::size_t bytes);
 
-// The same for a caller that maps mapped_by_caller bytes of its own, which
-// the memory limits see only as their pages are touched: those not touched
-// yet are counted too.
-bool memory_can_back(std::size_t bytes, std::size_t mapped_by_caller);
+// The one budget that every allocator's requests pass (the heap's blocks and
+// the engine's buffers). Bytes handed out on every thread are counted
+// together, and once an allowance of them has gone out the request is weighed
+// against the limits in force, less every allocator's mappings not yet
+// touched (which the limits cannot see yet): false when it does not fit.
+// The next allowance is half the room left, at most kBudgetLook, so that what
+// goes out unweighed between two looks can never take the process past a
+// limit that kills; per allocator or per thread, each would grow its own
+// allowance past it.
+inline constexpr std::size_t kBudgetLook = std::size_t(32) << 20;
+bool memory_budget_allows(std::size_t bytes);
+
+// Allocators that map blocks of their own tell the budget of their mappings'
+// bytes as they map (positive) and unmap (negative) them.
+void memory_budget_mapped(std::ptrdiff_t bytes);
 
 // The same for pages that take memory but no address space, such as those of
 // a file in memory (tmpfs): the machine's and the cgroups' limits alone.
