@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/band_buffer.h"
+#include "driver/input_watch.h"
 #include "support/workers.h"
 
 namespace {
@@ -74,6 +75,7 @@ struct Band {
 
 LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows, int64_t of),
                           std::time_t* read_done) {
+    const InputWatch watch(options.input);
     // The classic form reads raw greymaps alone, as it always has; the other
     // formats come with the options.
     const std::unique_ptr<RasterReader> reader = options.plain
@@ -144,6 +146,9 @@ LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows
         if (rows_read != nullptr) rows_read(labeler.rows(), info.height);
         band = std::move(next);
     }
+    // Rows read in place from a file written meanwhile are of two images.
+    if (watch.changed())
+        throw ImageError(ImageError::Kind::kInvalid, "Input file has changed while it was read.");
     *read_done = std::time(nullptr);
     result.labeling = labeler.finish();
     return result;

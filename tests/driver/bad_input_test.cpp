@@ -2,8 +2,10 @@
 // with status 1, its one diagnostic (or the fatal report), no output file and
 // no sanitizer report. Beside them, degenerate images that are valid and must
 // label cleanly.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ostream>
@@ -229,3 +231,36 @@ TEST(EdgeImage, CrlfHeaderWithFullRasterLabels) {
 }
 
 }  // namespace
+
+// A file written while it is read (in place, mapped) would give labels of two
+// images mixed with status 0; the run notices and writes nothing.
+TEST(ChangedInput, FailsAndWritesNothing) {
+    constexpr int kWidth = 4096, kHeight = 8192;
+    Sandbox box(runlabel_test::fs::exists("/dev/shm") ? runlabel_test::fs::path("/dev/shm")
+                                                      : runlabel_test::fs::temp_directory_path());
+    const std::string header =
+        "P5\n" + std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n255\n";
+    std::string raster(std::size_t(kWidth) * kHeight, '\0');
+    for (std::size_t i = 0; i < raster.size(); i += 3) raster[i] = '\1';
+    write_file(box / "in.pgm", header + raster);
+    RunOptions options;
+    options.while_running = [&](pid_t pid) {
+        // Pixels rewritten, over and over, until the run ends.
+        const int fd = open((box / "in.pgm").c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        siginfo_t info{};
+        for (char value = 0;; value ^= 1) {
+            info.si_pid = 0;
+            if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
+                break;
+            ASSERT_EQ(pwrite(fd, &value, 1, off_t(header.size() + raster.size() / 2)), 1);
+            usleep(200);
+        }
+        close(fd);
+    };
+    const Outcome outcome = box.run({"in.pgm", "out.pgm"}, options);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "Input file has changed while it was read.\n");
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"});
+}

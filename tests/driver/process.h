@@ -79,6 +79,7 @@ struct RunOptions {
     std::vector<int> ignored_signals;  // SIG_IGN in the child; every other signal at its default
     std::string cgroup_procs;          // a cgroup.procs file the child joins before it starts
     std::optional<uid_t> user;         // run as this user and group (needs root)
+    std::string binary = RUNLABEL_BINARY;  // the program run
     // Called in the test once the child has started, before it is waited for.
     std::function<void(pid_t)> while_running;
 };
@@ -213,7 +214,7 @@ class Sandbox {
                 if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
 #endif
             }
-            execv(RUNLABEL_BINARY, argv.data());
+            execv(options.binary.c_str(), argv.data());
             _exit(127);
         }
         std::string piped_out;
@@ -250,7 +251,7 @@ class Sandbox {
         const bool waited = pid > 0 && waitpid(pid, &wait_status, 0) == pid;
         if (drain.joinable()) drain.join();
         if (!waited) {
-            ADD_FAILURE() << "could not run " << RUNLABEL_BINARY;
+            ADD_FAILURE() << "could not run " << options.binary;
             return outcome;
         }
         if (WIFEXITED(wait_status)) outcome.status = WEXITSTATUS(wait_status);
