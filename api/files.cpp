@@ -1,6 +1,7 @@
 // Image files through the public API: the command line's readers and writers,
 // with their failures as runlabel::error.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,13 @@ namespace runlabel {
 namespace {
 
 constexpr std::size_t kBandBytes = std::size_t(4) << 20;
+
+// A reader's or writer's failure as the caller sees it: the system's own
+// reason for a file it refused, else the reader's message.
+[[noreturn]] void rethrow(const ImageError& e, const std::string& path) {
+    if (e.code() != 0) throw file_error(path + ": " + std::strerror(e.code()), e.code());
+    throw error(e.what());
+}
 
 PixelType pixel_type_of(SampleType sample) {
     switch (sample) {
@@ -102,7 +110,7 @@ Image read_image(const std::string& path) {
         }
         return image;
     } catch (const ImageError& e) {
-        throw error(e.what());
+        rethrow(e, path);
     }
 }
 
@@ -127,8 +135,12 @@ void write_labels(const std::string& path, const LabelView& labels) {
         if (path == "-") {
             writer = create_stream_writer(format, stdout, false, layout);
         } else {
+            errno = 0;
             file = OutputFile::open(path.c_str());
-            if (!file) throw error("Output file open failed");
+            if (!file) {
+                if (errno == 0) throw error("Output file open failed");
+                throw file_error(path + ": " + std::strerror(errno), errno);
+            }
             writer = create_writer(format, *file, layout);
         }
         // Rows go out one at a time, gathered when their labels are not packed.
@@ -149,7 +161,7 @@ void write_labels(const std::string& path, const LabelView& labels) {
         if (file && !file->commit()) throw error("Output file write failed");
         if (!file && std::fflush(stdout) != 0) throw error("Output file write failed");
     } catch (const ImageError& e) {
-        throw error(e.what());
+        rethrow(e, path);
     }
 }
 

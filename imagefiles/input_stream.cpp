@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -70,7 +71,8 @@ InputStream::~InputStream() {
 InputStream open_input(const char* path, uint8_t* signature, std::size_t* peeked) {
     const bool standard_input = std::strcmp(path, "-") == 0;
     std::FILE* file = standard_input ? stdin : std::fopen(path, "rb");
-    if (file == nullptr) throw ImageError(ImageError::Kind::kNotFound, "Input file not found");
+    if (file == nullptr)
+        throw ImageError(ImageError::Kind::kNotFound, "Input file not found", errno);
     if (!standard_input && is_regular(file)) {
         *peeked = std::fread(signature, 1, kSignatureBytes, file);
         std::rewind(file);

@@ -63,11 +63,15 @@ class ImageError : public std::runtime_error {
         kUnsupported,  // well formed, but a variant not read (e.g. float TIFF)
         kOutput,       // an output could not be opened or written
     };
-    ImageError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    ImageError(Kind kind, const std::string& message, int code = 0)
+        : std::runtime_error(message), kind_(kind), code_(code) {}
     Kind kind() const { return kind_; }
+    // The errno value when the system refused the file (kNotFound, kOutput), else 0.
+    int code() const { return code_; }
 
   private:
     Kind kind_;
+    int code_;
 };
 
 // Rows read in place from a mapping of the input file (see

@@ -34,6 +34,11 @@
 // What the shared library exports.
 #define RUNLABEL_API __attribute__((visibility("default")))
 
+// The release this header belongs to; the build takes its version from here.
+#define RUNLABEL_VERSION_MAJOR 0
+#define RUNLABEL_VERSION_MINOR 2
+#define RUNLABEL_VERSION_PATCH 0
+
 namespace runlabel {
 
 // Bad arguments, a label type too narrow for the regions, an image too large
@@ -41,6 +46,18 @@ namespace runlabel {
 class RUNLABEL_API error : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// A file the system would not open, read or write: code() is its errno value
+// (ENOENT for a missing input), and the message "PATH: " followed by the
+// system's reason.
+class RUNLABEL_API file_error : public error {
+  public:
+    file_error(const std::string& what, int code) : error(what), code_(code) {}
+    int code() const noexcept { return code_; }
+
+  private:
+    int code_;
 };
 
 // Pixel types of the images labelled; any non-zero value is foreground.

@@ -1,5 +1,6 @@
 // Image files through the public API: label images written in each format
 // read back exactly, bitmaps read as a byte a pixel, and failures as errors.
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -84,16 +85,23 @@ TEST(Files, BitmapsComeAsAByteAPixel) {
 
 TEST(Files, FailuresAreErrorsAndLeaveNothing) {
     Scratch scratch;
-    auto message = [](auto&& call) -> std::string {
+    int code = 0;
+    auto message = [&code](auto&& call) -> std::string {
+        code = 0;
         try {
             call();
+        } catch (const runlabel::file_error& e) {
+            code = e.code();
+            return e.what();
         } catch (const runlabel::error& e) {
             return e.what();
         }
         return "(no error)";
     };
-    EXPECT_EQ(message([&] { runlabel::read_image(scratch / "absent.png"); }),
-              "Input file not found");
+    const std::string absent = scratch / "absent.png";
+    EXPECT_EQ(message([&] { runlabel::read_image(absent); }),
+              absent + ": No such file or directory");
+    EXPECT_EQ(code, ENOENT);
     std::vector<uint16_t> wide(12, 300);
     EXPECT_EQ(message([&] {
                   runlabel::write_labels(scratch / "w.pgm",
@@ -104,7 +112,8 @@ TEST(Files, FailuresAreErrorsAndLeaveNothing) {
                   runlabel::write_labels(scratch / "no/such/dir/x.tif",
                                          runlabel::label_view(wide.data(), 4, 3));
               }),
-              "Output file open failed");
+              scratch / "no/such/dir/x.tif" + std::string(": No such file or directory"));
+    EXPECT_EQ(code, ENOENT);
     EXPECT_TRUE(fs::is_empty(scratch.dir()));
 }
 
