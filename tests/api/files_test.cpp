@@ -1,9 +1,9 @@
 // Image files through the public API: label images written in each format
 // read back exactly, bitmaps read as a byte a pixel, and failures as errors.
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
