@@ -11,14 +11,16 @@
 #include "imagefiles/raster.h"
 
 // Readers of an input positioned at its first byte. Each throws ImageError
-// with its own format's messages.
-std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input);
+// with its own format's messages. classic_greymap: ReadOptions's.
+std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap);
 std::unique_ptr<RasterReader> open_png_raster(InputStream input);
 std::unique_ptr<RasterReader> open_tiff_raster(InputStream input);
 
 // The raster of a Netpbm file whose header has been read; input is left at
-// the first raster byte.
-std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header);
+// the first raster byte. classic: a P5 or P6 holds one byte per sample
+// whatever its maxval (see netpbm_sample_bits).
+std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header,
+                                                 bool classic);
 
 // Writers on a stream the caller owns. Each checks the layout first and throws
 // ImageError(kUnsupported) before writing anything when its format cannot

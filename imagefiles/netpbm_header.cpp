@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "support/raster_size.h"
 #include "support/support.h"
 
 namespace {
@@ -243,19 +244,18 @@ const char* netpbm_name(char magic) {
     }
 }
 
-uint64_t netpbm_raster_bytes(const NetpbmHeader& header) {
+int netpbm_sample_bits(const NetpbmHeader& header, bool classic) {
+    if (header.magic == '1' || header.magic == '4') return 1;
+    const bool one_byte = classic && (header.magic == '5' || header.magic == '6');
+    return header.maxval > 255 && !one_byte ? 16 : 8;
+}
+
+uint64_t netpbm_raster_bytes(const NetpbmHeader& header, bool classic) {
     if (header.magic < '4') return 0;
-    uint64_t row = 0;
-    if (header.magic == '4') {
-        row = (uint64_t(header.width) + 7) / 8;
-    } else if (header.magic == '7') {
-        row = uint64_t(header.width) * uint64_t(header.depth) * (header.maxval > 255 ? 2 : 1);
-    } else {
-        // One byte per sample whatever maxval says, as the greymap reader always had.
-        row = uint64_t(header.width) * uint64_t(header.depth);
-    }
-    uint64_t bytes = 0;
-    if (__builtin_mul_overflow(row, uint64_t(header.height), &bytes)) return UINT64_MAX;
+    std::size_t bytes = 0;
+    if (!raster_bytes(header.width, header.height, header.depth,
+                      netpbm_sample_bits(header, classic), &bytes))
+        return UINT64_MAX;
     return bytes;
 }
 
@@ -279,7 +279,7 @@ std::FILE* open_netpbm(const char* file_name, const NetpbmFormat& format, Netpbm
         case HeaderStatus::kOk:
             break;
     }
-    if (!raster_fits_file(file, netpbm_raster_bytes(*header)))
+    if (!raster_fits_file(file, netpbm_raster_bytes(*header, true)))
         return refuse(file, "%s\n", "Input file is truncated.");
     return file;
 }

@@ -34,9 +34,14 @@ HeaderStatus read_netpbm_header(std::FILE* file, const char* magic, NetpbmHeader
 // The name a format's messages use: "PBM", "PGM", "PPM" or "PAM".
 const char* netpbm_name(char magic);
 
+// Bits of one sample in the file: 1 for a bitmap; 16 above maxval 255, as
+// Netpbm defines it, unless classic asks for the one byte per sample whatever
+// maxval that the record readers always read a P5 or P6 raster with.
+int netpbm_sample_bits(const NetpbmHeader& header, bool classic);
+
 // Bytes of a raw raster as the header describes it in the file (0 for the
 // plain formats, whose length is not fixed); UINT64_MAX when that overflows.
-uint64_t netpbm_raster_bytes(const NetpbmHeader& header);
+uint64_t netpbm_raster_bytes(const NetpbmHeader& header, bool classic);
 
 // False when file is a regular file with fewer than raster_bytes left; streams
 // of unknown size always pass, their shortfall shows when read.

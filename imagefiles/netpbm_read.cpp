@@ -23,14 +23,15 @@ using Kind = ImageError::Kind;
 
 class NetpbmReader : public RasterReader {
   public:
-    NetpbmReader(InputStream input, const NetpbmHeader& header)
+    NetpbmReader(InputStream input, const NetpbmHeader& header, bool classic)
         : input_(std::move(input)), header_(header) {
         const char kind = header.magic;
-        const bool bitmap = kind == '1' || kind == '4';
-        const bool wide = header.maxval > 255 && kind != '5' && kind != '6';
+        const int bits = netpbm_sample_bits(header, classic);
         info_.width = header.width;
         info_.height = header.height;
-        info_.sample = bitmap ? SampleType::kBit : wide ? SampleType::kU16 : SampleType::kU8;
+        info_.sample = bits == 1    ? SampleType::kBit
+                       : bits == 16 ? SampleType::kU16
+                                    : SampleType::kU8;
         info_.channels = header.alpha && header.depth > 1 ? header.depth - 1 : header.depth;
         info_.maxval = header.maxval;
         info_.format = netpbm_name(kind);
@@ -179,11 +180,12 @@ class NetpbmReader : public RasterReader {
 
 }  // namespace
 
-std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header) {
-    return std::make_unique<NetpbmReader>(std::move(input), header);
+std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header,
+                                                 bool classic) {
+    return std::make_unique<NetpbmReader>(std::move(input), header, classic);
 }
 
-std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input) {
+std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap) {
     NetpbmHeader header{};
     switch (read_netpbm_header(input.file(), nullptr, &header)) {
         case HeaderStatus::kWrongMagic:
@@ -195,7 +197,9 @@ std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input) {
         case HeaderStatus::kOk:
             break;
     }
-    if (input.seekable() && !raster_fits_file(input.file(), netpbm_raster_bytes(header)))
+    // The classic greymap read is a P5's alone; a pixmap is read as Netpbm has it.
+    const bool classic = classic_greymap && header.magic == '5';
+    if (input.seekable() && !raster_fits_file(input.file(), netpbm_raster_bytes(header, classic)))
         throw_truncated();
-    return make_netpbm_reader(std::move(input), header);
+    return make_netpbm_reader(std::move(input), header, classic);
 }

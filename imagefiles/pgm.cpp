@@ -25,7 +25,7 @@ GreyImage* read_pgm(const char* file_name) {
     image->height = header.height;
     image->maxval = header.maxval;
     image->pixels = alloc_byte_matrix(header.height, header.width);
-    auto reader = make_netpbm_reader(InputStream(file, true), header);
+    auto reader = make_netpbm_reader(InputStream(file, true), header, true);
     try {
         if (pixels > 0) reader->read_rows(image->pixels[0], header.height);
     } catch (const ImageError& error) {
@@ -49,10 +49,10 @@ std::unique_ptr<RasterReader> open_greymap_raster(const char* path) {
         case HeaderStatus::kOk:
             break;
     }
-    if (!raster_fits_file(input.file(), netpbm_raster_bytes(header))) {
+    if (!raster_fits_file(input.file(), netpbm_raster_bytes(header, true))) {
         throw ImageError(ImageError::Kind::kTruncated, "Input file is truncated.");
     }
-    return make_netpbm_reader(std::move(input), header);
+    return make_netpbm_reader(std::move(input), header, true);
 }
 
 int write_pgm(const char* file_name, const GreyImage* image) {

@@ -38,7 +38,7 @@ ColorImage* read_ppm(const char* file_name) {
     image->green = alloc_byte_matrix(height, width);
     image->blue = alloc_byte_matrix(height, width);
     uint8_t* row = alloc_row_buffer(width);
-    auto reader = make_netpbm_reader(InputStream(file, true), header);
+    auto reader = make_netpbm_reader(InputStream(file, true), header, true);
     try {
         for (int r = 0; r < height && width > 0; ++r) {
             reader->read_rows(row, 1);

@@ -69,7 +69,7 @@ void MappedRows::check_intact() const {
 
 MappedRows RasterReader::map_rows(int64_t) { return {}; }
 
-std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions&) {
+std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& options) {
     uint8_t signature[kSignatureBytes];
     std::size_t size = 0;
     InputStream input = open_input(path, signature, &size);
@@ -82,7 +82,7 @@ std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions&) 
         if (!input.seekable()) input = spool_to_temporary(std::move(input));
         return open_tiff_raster(std::move(input));
     }
-    return open_netpbm_raster(std::move(input));
+    return open_netpbm_raster(std::move(input), options.classic_greymap);
 }
 
 OutputFormat format_for_name(const char* name) {

@@ -205,3 +205,12 @@ if run("pamstack", "-tupletype=RGB_ALPHA", path("rgb.ppm"), path("alpha.pgm"),
     expect("pam-rgb-alpha", rgb8)
 shutil.copy(path("rgb.ppm"), path("ppm-raw.ppm"))
 expect("ppm-raw", rgb8)
+
+# Raw 16-bit greymaps and pixmaps, ImageMagick: two bytes a sample, most
+# significant first, from a 16-bit PNG and TIFF.
+if run("/usr/bin/convert", path("png-grey16.png"), "-depth", "16", "PGM:" + path("pgm-raw16.pgm")):
+    expect("pgm-raw16", grey16)
+rgb16 = values(np.uint16, 65535, 3)
+tifffile.imwrite(path("rgb16.tif"), rgb16, photometric="rgb")
+if run("/usr/bin/convert", path("rgb16.tif"), "-depth", "16", "PPM:" + path("ppm-raw16.ppm")):
+    expect("ppm-raw16", rgb16)

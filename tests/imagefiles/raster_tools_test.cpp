@@ -67,6 +67,8 @@ const ToolCase kCases[] = {
     {"pgm-plain1000", ".pgm", "pnmtoplainpnm", "PGM", S::kU16, 1, true},
     {"ppm-plain", ".ppm", "pnmtoplainpnm", "PPM", S::kU8, 3, true},
     {"ppm-raw", ".ppm", "make_inputs.py", "PPM", S::kU8, 3, true},
+    {"pgm-raw16", ".pgm", "ImageMagick convert", "PGM", S::kU16, 1, true},
+    {"ppm-raw16", ".ppm", "ImageMagick convert", "PPM", S::kU16, 3, true},
     {"pam-grey8", ".pam", "pamtopam", "PAM", S::kU8, 1, true},
     {"pam-grey1000", ".pam", "pamtopam", "PAM", S::kU16, 1, true},
     {"pam-rgb", ".pam", "pamtopam", "PAM", S::kU8, 3, true},
