@@ -153,6 +153,12 @@ const OptionDef* find_short(char letter) {
 
 }  // namespace
 
+bool classic_output_name(const std::string& output) {
+    if (output == "-") return true;
+    const OutputFormat format = format_for_name(output.c_str());
+    return format == OutputFormat::kPgm || format == OutputFormat::kPpm;
+}
+
 ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     ParsedCommandLine result;
     Options& o = result.options;

@@ -81,7 +81,7 @@ void open_output(Output& out) {
     }
 }
 
-Output label_output(const Options& options, const runlabel::Labeling& labeling,
+Output label_output(const Options& options, bool classic, const runlabel::Labeling& labeling,
                     const RasterInfo& input) {
     Output out;
     out.name = options.output;
@@ -89,7 +89,7 @@ Output label_output(const Options& options, const runlabel::Labeling& labeling,
     // The classic form writes a greymap whatever the name, as it always has,
     // and so does any name of no label format of its own (a pixmap's too).
     out.format =
-        out.name == "-" || options.plain ? OutputFormat::kPgm : format_for_name(out.name.c_str());
+        out.name == "-" || classic ? OutputFormat::kPgm : format_for_name(out.name.c_str());
     if (out.format == OutputFormat::kPpm) out.format = OutputFormat::kPgm;
     out.layout.width = labeling.width();
     out.layout.height = labeling.height();
@@ -150,10 +150,10 @@ void paint_band(const Output& out, const runlabel::Labeling& labeling, int64_t r
 
 }  // namespace
 
-void write_outputs(const Options& options, const runlabel::Labeling& labeling,
+void write_outputs(const Options& options, bool classic, const runlabel::Labeling& labeling,
                    const RasterInfo& input, void (*rows_written)(int64_t rows, int64_t of)) {
     std::vector<Output> outputs;
-    outputs.push_back(label_output(options, labeling, input));
+    outputs.push_back(label_output(options, classic, labeling, input));
     if (!options.color.empty()) outputs.push_back(color_output(options, labeling));
     // Every writer checks its layout before anything is written; opening them
     // all first also makes sure no file is begun unless all can be.
