@@ -241,8 +241,9 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
          "Labels up to 300 do not fit 8 bits; give --depth 16 or more.\n"},
         {{"-q", "-d", "32", "dots.pgm", "e.png"}, 2, ""},
         {{"-q", "-d", "64", "dots.pgm", "f.pam"}, 2, ""},
-        {{"-q", "-d", "16", "dots.pgm", "g.pgm"}, 2, ""},
+        {{"-q", "-d", "32", "dots.pgm", "g.pgm"}, 2, ""},
         {{"-q", "dots.pgm", "h.ppm"}, 0, ""},  // a name of no label format: the greymap
+        {{"-q", "dots.pgm", "i.pgm"}, 0, ""},  // 16 bits, as its maxval says
     };
     for (const auto& c : cases) {
         const Outcome outcome = box.run(c.args);
@@ -265,6 +266,7 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
     EXPECT_EQ(labels_in(box / "b.png")[598], 300u);  // 16 bits hold every label
     EXPECT_EQ(labels_in(box / "c.tif")[598], 300u);
     EXPECT_EQ(read_file(box / "h.ppm").value_or("").substr(0, 3), "P5\n");
+    EXPECT_EQ(read_file(box / "i.pgm").value_or("").substr(0, 23), "P5\n# i.pgm\n600 1\n65535\n");
 }
 
 TEST(CliOptions, HelpVersionAndBadOptions) {
