@@ -118,15 +118,16 @@ void write_labels(const std::string& path, const LabelView& labels) {
     const LabelView view = detail::checked(labels);
     const OutputFormat format = path == "-" ? OutputFormat::kPgm : format_for_name(path.c_str());
     const std::size_t size = detail::label_size(view.type);
-    if ((format == OutputFormat::kPgm || format == OutputFormat::kPpm) && size != 1) {
-        throw error("A greymap holds 8-bit labels; write these to .png, .tif, .npy or .pam.");
+    if (format == OutputFormat::kPgm && size > 2) {
+        throw error("A greymap holds 8- or 16-bit labels; write these to .tif or .npy.");
     }
     RasterLayout layout;
     layout.width = view.width;
     layout.height = view.height;
     layout.sample = sample_of(view.type);
     layout.comment = path;
-    layout.maxval = 255;
+    // A greymap's maxval says how wide its samples are, so it follows the type.
+    layout.maxval = format == OutputFormat::kPgm && size == 2 ? 65535 : 255;
     if (format == OutputFormat::kPam)
         layout.maxval = pam_maxval(largest_in(view), 8 * static_cast<int>(size));
     try {

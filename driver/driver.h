@@ -1,15 +1,15 @@
-// The runlabel command: one input greymap in, one label greymap out, with the
+// The runlabel command: one input image in, one label image out, with the
 // region count and the stage times on standard output.
 #pragma once
 
-// Runs the command on argv[1] (input greymap) and argv[2] (output name);
-// further arguments are ignored. With fewer than two names it prints the usage
-// text, naming the program as invoked, and returns 1 without reading anything.
-// Otherwise it labels the 4-connected foreground regions, writes every pixel's
-// label mod 256 over the image, writes it under the output name, prints the
-// region count and three timing lines (on standard error when the output is
-// standard output's own file or pipe), and returns 0; 1 after "Standard
-// output write failed" when the report could not be written. An input that is not a
-// raw greymap returns 1 after the reader's message and writes no output;
+// Runs the command on argv. With fewer than two file names it prints the
+// usage text, naming the program as invoked, and returns 1 without reading
+// anything. Given no option, a raw greymap input and an OUTPUT named for no
+// format of its own make the classic form: every pixel's label mod 256
+// written over the image under the output name, the region count and three
+// timing lines (on standard error when the output is standard output's own
+// file or pipe), 0 returned; 1 after "Standard output write failed" when the
+// report could not be written, or after the reader's message for a bad input;
 // unopenable files and exhausted memory stop the process through fatal_error.
+// Any other run reads its input by content and writes what the options ask.
 int run_command_line(int argc, char** argv);

@@ -73,14 +73,27 @@ struct Band {
 
 }  // namespace
 
-LabelledInput label_input(const Options& options, void (*rows_read)(int64_t rows, int64_t of),
-                          std::time_t* read_done) {
-    const InputWatch watch(options.input);
-    // The classic form reads raw greymaps alone, as it always has; the other
-    // formats come with the options.
-    const std::unique_ptr<RasterReader> reader = options.plain
-                                                     ? open_greymap_raster(options.input.c_str())
-                                                     : open_raster(options.input.c_str());
+OpenedInput::OpenedInput() = default;
+OpenedInput::OpenedInput(OpenedInput&&) noexcept = default;
+OpenedInput& OpenedInput::operator=(OpenedInput&&) noexcept = default;
+OpenedInput::~OpenedInput() = default;
+
+OpenedInput open_labelled_input(const Options& options, bool* classic) {
+    OpenedInput opened;
+    opened.watch = std::make_unique<InputWatch>(options.input);
+    *classic = options.plain && classic_output_name(options.output);
+    if (*classic) {
+        opened.reader = open_plain_raster(options.input.c_str(), classic);
+    } else {
+        opened.reader = open_raster(options.input.c_str());
+    }
+    return opened;
+}
+
+LabelledInput label_input(const Options& options, OpenedInput input,
+                          void (*rows_read)(int64_t rows, int64_t of), std::time_t* read_done) {
+    const InputWatch& watch = *input.watch;
+    const std::unique_ptr<RasterReader> reader = std::move(input.reader);
     LabelledInput result;
     result.info = reader->info();
     const RasterInfo& info = result.info;

@@ -129,17 +129,16 @@ const OptionDef* find_long(std::string_view name, std::string* error) {
 
 // Whether the label format OUTPUT's name asks for holds labels of these bits.
 bool holds_depth(const std::string& output, int bits) {
-    if (output == "-") return false;  // a greymap
+    if (output == "-") return bits <= 16;  // a greymap
     switch (format_for_name(output.c_str())) {
         case OutputFormat::kPng:
         case OutputFormat::kPam:
+        case OutputFormat::kPgm:
+        case OutputFormat::kPpm:
             return bits <= 16;
         case OutputFormat::kTiff:
         case OutputFormat::kNpy:
             return true;
-        case OutputFormat::kPgm:
-        case OutputFormat::kPpm:
-            break;
     }
     return false;
 }
@@ -152,6 +151,12 @@ const OptionDef* find_short(char letter) {
 }
 
 }  // namespace
+
+bool classic_output_name(const std::string& output) {
+    if (output == "-") return true;
+    const OutputFormat format = format_for_name(output.c_str());
+    return format == OutputFormat::kPgm || format == OutputFormat::kPpm;
+}
 
 ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
     ParsedCommandLine result;
@@ -231,8 +236,8 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
         if (on_stdout > 1)
             return fail("standard output can take only one of OUTPUT, --stats and --color");
         if (o.depth > 8 && !o.plain && !holds_depth(o.output, o.depth)) {
-            return fail("--depth " + std::to_string(o.depth) + " needs an OUTPUT named " +
-                        (o.depth == 16 ? ".png, .tif, .npy or .pam" : ".tif or .npy"));
+            return fail("--depth " + std::to_string(o.depth) +
+                        " needs an OUTPUT named .tif or .npy");
         }
     }
     return result;

@@ -17,7 +17,9 @@ struct Options {
     int depth = 0;    // label bits for the formats that choose; 0: the narrowest
     int threads = 0;  // 0: every core the process may use
     bool quiet = false;
-    // No option given: the classic form, whose output stays exactly as it was.
+    // No option given. With a raw greymap in and an OUTPUT of no format of its
+    // own (classic_output_name) the run is the classic form, whose output
+    // stays exactly as it was; any other input is read by its content.
     bool plain = true;
 };
 
@@ -34,6 +36,11 @@ struct ParsedCommandLine {
     Options options;
     std::string error;  // one line, without "runlabel: " or a newline
 };
+
+// Whether OUTPUT ("-" too) names no label format of its own (.png, .tif,
+// .tiff, .npy, .pam): given no option, such a run on a raw greymap is the
+// classic form.
+bool classic_output_name(const std::string& output);
 
 // GNU conventions: long options with a short form for the common ones,
 // "--opt=value" and "--opt value", "-c8" and "-c 8", options anywhere, "--"

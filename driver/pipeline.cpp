@@ -48,8 +48,10 @@ int run(const Options& options) {
     progress_start(!options.quiet);
     LabelledInput input;
     std::time_t t1 = 0;
+    bool classic = options.plain && classic_output_name(options.output);
     try {
-        input = label_input(options, progress_rows_read, &t1);
+        input =
+            label_input(options, open_labelled_input(options, &classic), progress_rows_read, &t1);
     } catch (const ImageError& e) {
         progress_end();
         if (e.kind() == ImageError::Kind::kNotFound) fatal_error("Input file not found");
@@ -68,7 +70,7 @@ int run(const Options& options) {
 
     report.line("Total %llu regions\n", static_cast<unsigned long long>(input.labeling.count()));
     try {
-        write_outputs(options, input.labeling, input.info, progress_rows_written);
+        write_outputs(options, classic, input.labeling, input.info, progress_rows_written);
         progress_end();
     } catch (const FatalFailure& failure) {
         progress_end();

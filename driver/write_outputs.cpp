@@ -81,7 +81,7 @@ void open_output(Output& out) {
     }
 }
 
-Output label_output(const Options& options, const runlabel::Labeling& labeling,
+Output label_output(const Options& options, bool classic, const runlabel::Labeling& labeling,
                     const RasterInfo& input) {
     Output out;
     out.name = options.output;
@@ -89,31 +89,39 @@ Output label_output(const Options& options, const runlabel::Labeling& labeling,
     // The classic form writes a greymap whatever the name, as it always has,
     // and so does any name of no label format of its own (a pixmap's too).
     out.format =
-        out.name == "-" || options.plain ? OutputFormat::kPgm : format_for_name(out.name.c_str());
+        out.name == "-" || classic ? OutputFormat::kPgm : format_for_name(out.name.c_str());
     if (out.format == OutputFormat::kPpm) out.format = OutputFormat::kPgm;
     out.layout.width = labeling.width();
     out.layout.height = labeling.height();
     out.layout.comment = out.name;
     const uint64_t last = labeling.last_label();
-    if (out.format == OutputFormat::kPgm) {
-        // The greymap holds each label's low 8 bits, by design, and keeps a
-        // greymap input's maxval.
+    if (out.format == OutputFormat::kPgm && classic) {
+        // The classic greymap holds each label's low 8 bits, by design, and
+        // keeps the input's maxval.
         out.layout.sample = SampleType::kU8;
-        out.layout.maxval = std::string(input.format) == "PGM"
-                                ? static_cast<int32_t>(std::min<int64_t>(input.maxval, 65535))
-                                : 255;
+        out.layout.maxval = static_cast<int32_t>(std::min<int64_t>(input.maxval, 65535));
         out.labels = runlabel::LabelType::u8;
         return out;
     }
-    const int bits = options.depth != 0 ? options.depth : narrowest_bits(last);
-    if (bits < 64 && last > (uint64_t{1} << bits) - 1) {
+    // Any other greymap is one that other programs read: maxval 255 and a
+    // byte a label, or 65535 and two, and never a label cut short.
+    const int needed = narrowest_bits(last);
+    if (out.format == OutputFormat::kPgm && needed > 16) {
         throw ImageError(ImageError::Kind::kUnsupported,
-                         "Labels up to " + std::to_string(last) + " do not fit " +
-                             std::to_string(bits) + " bits; give --depth " +
-                             std::to_string(narrowest_bits(last)) + " or more.");
+                         "Labels up to " + std::to_string(last) +
+                             " do not fit a greymap's 16 bits; name the output .tif or .npy.");
+    }
+    const int bits = options.depth != 0 ? options.depth : needed;
+    if (bits < needed) {
+        throw ImageError(ImageError::Kind::kUnsupported, "Labels up to " + std::to_string(last) +
+                                                             " do not fit " + std::to_string(bits) +
+                                                             " bits; give --depth " +
+                                                             std::to_string(needed) + " or more.");
     }
     out.layout.sample = sample_of_bits(bits);
-    out.layout.maxval = out.format == OutputFormat::kPam ? pam_maxval(last, bits) : 255;
+    out.layout.maxval = out.format == OutputFormat::kPam   ? pam_maxval(last, bits)
+                        : out.format == OutputFormat::kPgm ? (bits > 8 ? 65535 : 255)
+                                                           : 255;
     out.labels = label_type_of_bits(bits);
     return out;
 }
@@ -150,10 +158,10 @@ void paint_band(const Output& out, const runlabel::Labeling& labeling, int64_t r
 
 }  // namespace
 
-void write_outputs(const Options& options, const runlabel::Labeling& labeling,
+void write_outputs(const Options& options, bool classic, const runlabel::Labeling& labeling,
                    const RasterInfo& input, void (*rows_written)(int64_t rows, int64_t of)) {
     std::vector<Output> outputs;
-    outputs.push_back(label_output(options, labeling, input));
+    outputs.push_back(label_output(options, classic, labeling, input));
     if (!options.color.empty()) outputs.push_back(color_output(options, labeling));
     // Every writer checks its layout before anything is written; opening them
     // all first also makes sure no file is begun unless all can be.

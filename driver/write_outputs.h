@@ -17,6 +17,7 @@ struct FatalFailure {
 // label that does not fit, or a format that cannot hold one, is an ImageError
 // (kUnsupported) before anything is written; an output that cannot be opened
 // or written throws FatalFailure, its temporaries removed as it unwinds.
-// rows_written, when given, hears of the rows as they go out.
-void write_outputs(const Options& options, const runlabel::Labeling& labeling,
+// rows_written, when given, hears of the rows as they go out. A classic run
+// writes its greymap as the classic form always has.
+void write_outputs(const Options& options, bool classic, const runlabel::Labeling& labeling,
                    const RasterInfo& input, void (*rows_written)(int64_t rows, int64_t of));

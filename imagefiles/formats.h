@@ -15,6 +15,11 @@
 std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap);
 std::unique_ptr<RasterReader> open_png_raster(InputStream input);
 std::unique_ptr<RasterReader> open_tiff_raster(InputStream input);
+// open_raster's reader of an input whose first bytes open_input peeked.
+std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_t* signature,
+                                                 std::size_t size, const ReadOptions& options);
+// The classic door's reader (see open_greymap_raster) of an opened input.
+std::unique_ptr<RasterReader> open_greymap_stream(InputStream input);
 
 // The raster of a Netpbm file whose header has been read; input is left at
 // the first raster byte. classic: a P5 or P6 holds one byte per sample

@@ -1,7 +1,7 @@
-// Netpbm writers: the greymap and pixmap of the record writers (one byte per
-// sample, the one-comment header) and PAM (one or two bytes per sample by
-// MAXVAL, most significant first). Rows go out as they come, in one block
-// each call when no conversion is needed.
+// Netpbm writers: the greymap and pixmap (the one-comment header; one byte
+// per sample, or two most significant first under a maxval above 255) and
+// PAM (one or two bytes per sample by MAXVAL, most significant first). Rows go out as they come, in
+// one block each call when no conversion is needed.
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -20,20 +20,36 @@ using Kind = ImageError::Kind;
     throw ImageError(Kind::kUnsupported, message);
 }
 
+// Two-byte samples go out most significant byte first, as Netpbm has them
+// whenever maxval is above 255.
 class NetpbmWriter : public HeaderedWriter {
   public:
     NetpbmWriter(std::FILE* out, const RasterLayout& layout, std::string header)
         : HeaderedWriter(out, layout.height, std::move(header)),
-          row_(row_bytes(layout.sample, layout.channels, layout.width)) {}
+          row_(row_bytes(layout.sample, layout.channels, layout.width)),
+          swap_(layout.sample == SampleType::kU16 && std::endian::native == std::endian::little) {}
 
     void write_rows(const uint8_t* rows, int64_t n) override {
         begin_rows(n);
-        const std::size_t bytes = std::size_t(n) * row_;
-        put(rows, bytes);
+        if (!swap_) {
+            put(rows, std::size_t(n) * row_);
+            return;
+        }
+        scratch_.resize(row_);
+        for (int64_t r = 0; r < n; ++r) {
+            const uint8_t* row = rows + std::size_t(r) * row_;
+            for (std::size_t i = 0; i + 1 < row_; i += 2) {
+                scratch_[i] = row[i + 1];
+                scratch_[i + 1] = row[i];
+            }
+            put(scratch_.data(), scratch_.size());
+        }
     }
 
   private:
     std::size_t row_;
+    bool swap_;
+    std::vector<uint8_t> scratch_;
 };
 
 // PAM with two-byte samples: most significant byte first, and a MAXVAL of 255
@@ -100,9 +116,13 @@ std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* mag
     const bool pixmap = layout.channels == 3;
     const char* name = pixmap ? "A pixmap" : "A greymap";
     if (layout.channels != 1 && layout.channels != 3) unsupported("A greymap holds one channel.");
-    if (layout.sample != SampleType::kU8)
+    // One byte a sample whatever maxval says (the classic greymap carries a
+    // maxval it does not hold), two only where maxval says so.
+    if (layout.sample == SampleType::kU16 && (layout.maxval < 256 || layout.maxval > 65535))
+        unsupported(std::string(name) + " of 16-bit samples needs a maxval of 256 to 65535.");
+    if (layout.sample != SampleType::kU8 && layout.sample != SampleType::kU16)
         unsupported(std::string(name) +
-                    " holds 8-bit samples only; name the output .png, .tif, .pam or .npy.");
+                    " holds at most 16-bit samples; name the output .tif or .npy.");
     // Our own readers, and most others, read no size beyond an int.
     if (layout.width > INT_MAX || layout.height > INT_MAX)
         unsupported(std::string(name) + " holds at most 2147483647 rows and columns; name the " +

@@ -39,7 +39,10 @@ GreyImage* read_pgm(const char* file_name) {
 std::unique_ptr<RasterReader> open_greymap_raster(const char* path) {
     uint8_t signature[kSignatureBytes];
     std::size_t peeked = 0;
-    InputStream input = open_input(path, signature, &peeked);
+    return open_greymap_stream(open_input(path, signature, &peeked));
+}
+
+std::unique_ptr<RasterReader> open_greymap_stream(InputStream input) {
     NetpbmHeader header{};
     switch (read_netpbm_header(input.file(), kGreymap.magic, &header)) {
         case HeaderStatus::kWrongMagic:

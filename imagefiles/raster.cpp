@@ -51,6 +51,16 @@ class OutputFileWriter : public RasterWriter {
     OutputFile& out_;
 };
 
+// Whether the first token is "P5", as the classic reader takes it: after any
+// whitespace, and ended by whitespace, a comment or the end of what was peeked.
+bool is_raw_greymap(const uint8_t* bytes, std::size_t size) {
+    const auto space = [](uint8_t ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); };
+    std::size_t at = 0;
+    while (at < size && space(bytes[at])) ++at;
+    if (size - at < 2 || bytes[at] != 'P' || bytes[at + 1] != '5') return false;
+    return at + 2 == size || space(bytes[at + 2]) || bytes[at + 2] == '#';
+}
+
 }  // namespace
 
 MappedRows::MappedRows() = default;
@@ -73,6 +83,20 @@ std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& o
     uint8_t signature[kSignatureBytes];
     std::size_t size = 0;
     InputStream input = open_input(path, signature, &size);
+    return open_peeked_raster(std::move(input), signature, size, options);
+}
+
+std::unique_ptr<RasterReader> open_plain_raster(const char* path, bool* greymap) {
+    uint8_t signature[kSignatureBytes];
+    std::size_t size = 0;
+    InputStream input = open_input(path, signature, &size);
+    *greymap = is_raw_greymap(signature, size);
+    if (*greymap) return open_greymap_stream(std::move(input));
+    return open_peeked_raster(std::move(input), signature, size, ReadOptions{});
+}
+
+std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_t* signature,
+                                                 std::size_t size, const ReadOptions&) {
     if (starts_with(signature, size, "\x89PNG\r\n\x1a\n")) return open_png_raster(std::move(input));
     // Classic TIFF and BigTIFF, either byte order.
     if (starts_with(signature, size, std::string_view("II*\0", 4)) ||

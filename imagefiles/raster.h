@@ -138,6 +138,13 @@ std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& o
 // (kNotImage, kInvalid, kTruncated; kNotFound when it cannot be opened).
 std::unique_ptr<RasterReader> open_greymap_raster(const char* path);
 
+// The door of the command given no option: an input whose first token is "P5"
+// goes through open_greymap_raster's reading and messages, and *greymap is
+// set; any other input through open_raster, *greymap cleared. Opened once, so
+// standard input serves too. *greymap is left alone only when the input
+// cannot be opened (kNotFound).
+std::unique_ptr<RasterReader> open_plain_raster(const char* path, bool* greymap);
+
 // Output formats, chosen from the output name (see format_for_name).
 enum class OutputFormat { kPgm, kPpm, kPam, kPng, kTiff, kNpy };
 

@@ -14,6 +14,8 @@ packages=(
     # the Python module and its tests
     python3-dev pybind11-dev python3-numpy python3-pytest python3-scipy python3-skimage
     python3-pil python3-tifffile python3-pandas python3-dask
+    # pip install of the package into a virtual environment, offline
+    python3-venv python3-pip python3-setuptools python3-wheel
     # independent writers and readers the format tests compare against
     imagemagick libtiff-tools netpbm
     # benchmarks and their peers

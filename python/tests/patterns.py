@@ -25,6 +25,22 @@ def noise(shape, density, dtype=np.uint8, seed=0):
     return np.where(mask, ones.astype(unsigned), 0).astype(unsigned).view(dtype)
 
 
+FLOAT_TYPES = [np.float16, np.float32, np.float64]
+
+
+def float_noise(shape, density, dtype=np.float64, seed=0):
+    """Foreground drawn from the values a zero test can get wrong: NaN, the
+    infinities, the smallest subnormals of either sign; background is 0.0 or
+    -0.0, whose only set bit is the sign."""
+    rng = np.random.default_rng([seed, *shape, int(density * 1000), 7])
+    info = np.finfo(dtype)
+    tiny = info.smallest_subnormal
+    foreground = np.array([np.nan, np.inf, -np.inf, tiny, -tiny, 1.0, -info.max], dtype)
+    background = np.array([0.0, -0.0], dtype)
+    mask = rng.random(shape) < density
+    return np.where(mask, rng.choice(foreground, shape), rng.choice(background, shape))
+
+
 def spiral(size):
     """A square spiral one pixel wide: one region whose turns join only at
     their corners, many runs on every row."""

@@ -1,6 +1,11 @@
 """runlabel.label against scipy.ndimage.label, label for label, over shapes,
-densities, pixel types and memory layouts; its label types, out arrays,
-offsets and complaints; threads."""
+densities, pixel types (floats too) and memory layouts; its label types, out
+arrays, offsets, min_area, numbering by area and complaints; threads, both
+the library's and Python's."""
+import os
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -9,8 +14,8 @@ import pytest
 import scipy.ndimage as ndi
 
 import runlabel
-from patterns import (LABEL_TYPES, PIXEL_TYPES, STRUCTURES, isolated, noise,
-                      shapes_of_note)
+from patterns import (FLOAT_TYPES, LABEL_TYPES, PIXEL_TYPES, STRUCTURES, float_noise,
+                      isolated, noise, shapes_of_note)
 
 SHAPES = [(0, 0), (0, 5), (5, 0), (1, 1), (1, 37), (37, 1), (2, 2), (13, 17),
           (64, 64), (100, 3), (3, 100), (129, 65)]
@@ -66,14 +71,63 @@ def test_pixel_types_and_layouts_match_scipy(dtype, layout, connectivity):
     check_against_scipy(image, connectivity)
 
 
-@pytest.mark.parametrize("dtype", [np.uint16, np.int32, np.uint64])
-def test_misaligned_image_is_labelled(dtype):
-    image = noise((19, 23), 0.5, dtype, seed=3)
+def misaligned(image):
     raw = bytearray(image.nbytes + 1)
-    misaligned = np.frombuffer(raw, dtype=dtype, offset=1, count=image.size).reshape(image.shape)
-    assert not misaligned.flags.aligned
-    misaligned[...] = image
-    check_against_scipy(misaligned, 8)
+    copy = np.frombuffer(raw, image.dtype, offset=1, count=image.size).reshape(image.shape)
+    assert not copy.flags.aligned
+    copy[...] = image
+    return copy
+
+
+@pytest.mark.parametrize("dtype", [np.uint16, np.int32, np.uint64, np.float32, np.float64])
+def test_misaligned_image_is_labelled(dtype):
+    make = float_noise if np.dtype(dtype).kind == "f" else noise
+    check_against_scipy(misaligned(make((19, 23), 0.5, dtype, seed=3)), 8)
+
+
+# Floats: non-zero and NaN are foreground, -0.0 background, in either byte
+# order. scipy takes native float32 and float64 only; the others are
+# compared through float64, which holds their values exactly.
+@pytest.mark.parametrize("connectivity", [4, 8])
+@pytest.mark.parametrize("layout", ["c", "transposed", "flipped-both", "every-other",
+                                    "broadcast-rows", "broadcast-columns"])
+@pytest.mark.parametrize("order", ["=", ">"])
+@pytest.mark.parametrize("dtype", FLOAT_TYPES, ids=lambda t: np.dtype(t).name)
+def test_floats_match_scipy(dtype, order, layout, connectivity):
+    image = float_noise((41, 53), 0.45, dtype, seed=15).astype(np.dtype(dtype).newbyteorder(order))
+    image = LAYOUTS[layout](image)
+    labels, count = runlabel.label(image, connectivity)
+    want, want_count = expected(image.astype(np.float64), connectivity)
+    assert count == want_count
+    np.testing.assert_array_equal(labels, want)
+
+
+@pytest.mark.parametrize("dtype", FLOAT_TYPES, ids=lambda t: np.dtype(t).name)
+def test_float_zero_tests(dtype):
+    values = np.array([[0.0, -0.0, np.nan, -np.nan, np.inf, -np.inf,
+                        np.finfo(dtype).smallest_subnormal, -np.finfo(dtype).smallest_subnormal]],
+                      dtype)
+    labels, count = runlabel.label(values)
+    np.testing.assert_array_equal(labels, [[0, 0, 1, 1, 1, 1, 1, 1]])
+    assert count == 1
+
+
+# scipy labels arrays of any rank; 0-D and 1-D are one row here, their
+# labels in the image's own shape.
+@pytest.mark.parametrize("image", [
+    np.uint8(0), np.uint8(3), np.float32(np.nan), np.array(True),
+    np.zeros(0, np.int16), np.array([0, 1, 1, 0, 1]), noise((97,), 0.5, np.int64, seed=16),
+    float_noise((61,), 0.5, np.float16, seed=17), noise((301,), 0.5, np.uint8, seed=18)[::-3],
+    np.broadcast_to(np.int32(5), (9,)),
+], ids=lambda a: f"{a.ndim}-D-{a.dtype}")
+def test_fewer_dimensions_match_scipy(image):
+    labels, count = runlabel.label(image, 8)
+    want, want_count = ndi.label(image.astype(np.float64))
+    assert labels.shape == image.shape and count == want_count
+    np.testing.assert_array_equal(labels, want)
+    out = np.full(image.shape, 99, np.int32)
+    assert runlabel.label(image, out=out)[0] is out
+    np.testing.assert_array_equal(out, want)
 
 
 def test_input_is_not_copied():
@@ -233,13 +287,21 @@ IMAGE = noise((6, 7), 0.5, seed=11)
 
 COMPLAINTS = [
     ("3-d", lambda: runlabel.label(np.zeros((2, 3, 4), np.uint8)), ValueError, "2-D"),
-    ("1-d", lambda: runlabel.label(np.zeros(5, np.uint8)), ValueError, "2-D"),
-    ("0-d", lambda: runlabel.label(np.uint8(1)), ValueError, "2-D"),
-    ("float", lambda: runlabel.label(np.zeros((2, 2))), TypeError, "float64"),
+    ("4-d", lambda: runlabel.label(np.zeros((2, 3, 4, 5), np.uint8)), ValueError, "2-D"),
     ("complex", lambda: runlabel.label(np.zeros((2, 2), complex)), TypeError, "complex"),
     ("object", lambda: runlabel.label(np.zeros((2, 2), object)), TypeError, "object"),
-    ("not-an-array", lambda: runlabel.label(object()), ValueError, "0-D"),
+    ("str", lambda: runlabel.label(np.array([["a", "b"]])), TypeError, "<U1"),
+    ("bytes", lambda: runlabel.label(np.array([[b"a", b""]])), TypeError, "S1"),
+    ("datetime", lambda: runlabel.label(np.zeros((2, 2), "M8[s]")), TypeError, "datetime64"),
+    ("longdouble", lambda: runlabel.label(np.zeros((2, 2), np.longdouble)), TypeError,
+     "float128"),
+    ("not-an-array", lambda: runlabel.label(object()), TypeError, "object"),
+    ("none", lambda: runlabel.label(None), TypeError, "object"),
+    ("a-string", lambda: runlabel.label("image.png"), TypeError, "<U9"),
+    ("ragged", lambda: runlabel.label([[1], [1, 0]]), TypeError, "list"),
     ("connectivity-3", lambda: runlabel.label(IMAGE, 3), ValueError, "connectivity"),
+    ("connectivity-float", lambda: runlabel.label(IMAGE, 4.0), TypeError, "connectivity"),
+    ("connectivity-str", lambda: runlabel.label(IMAGE, "4"), TypeError, "connectivity"),
     ("connectivity-0", lambda: runlabel.label(IMAGE, 0), ValueError, "connectivity"),
     ("connectivity-6", lambda: runlabel.label(IMAGE, connectivity=6), ValueError, "connectivity"),
     ("offset-0", lambda: runlabel.label(IMAGE, offset=0), ValueError, "offset"),
@@ -266,6 +328,16 @@ COMPLAINTS = [
      "stride"),
     ("out-and-dtype", lambda: runlabel.label(IMAGE, dtype=np.uint8, out=np.zeros((6, 7), np.uint16)),
      ValueError, "differs"),
+    ("out-1-d-for-0-d", lambda: runlabel.label(np.uint8(1), out=np.zeros(1, np.uint8)), ValueError,
+     "shape"),
+    ("min-area-negative", lambda: runlabel.label(IMAGE, min_area=-1), ValueError, "min_area"),
+    ("min-area-float", lambda: runlabel.label(IMAGE, min_area=2.5), TypeError, "min_area"),
+    ("min-area-positional", lambda: runlabel.label(IMAGE, 4, None, None, 1, 3), TypeError, ""),
+    ("sort-unknown", lambda: runlabel.label(IMAGE, sort="size"), ValueError, "'raster' or 'area'"),
+    ("sort-not-str", lambda: runlabel.label(IMAGE, sort=1), TypeError, "'raster' or 'area'"),
+    ("threads-negative", lambda: runlabel.label(IMAGE, threads=-1), ValueError, "threads"),
+    ("threads-huge", lambda: runlabel.label(IMAGE, threads=2**40), ValueError, "threads"),
+    ("threads-none", lambda: runlabel.label(IMAGE, threads=None), TypeError, "threads"),
 ]
 
 
@@ -278,6 +350,129 @@ def test_complaints(call, error, message):
 
 def test_library_errors_are_value_errors():
     assert issubclass(runlabel.Error, ValueError)
+
+
+@pytest.mark.parametrize("call", [
+    lambda image: runlabel.label(image, connectivity=[4]),
+    lambda image: runlabel.label(image, offset="1"),
+    lambda image: runlabel.regions(image, min_area=b"1"),
+    lambda image: runlabel.label(image.astype(complex)),
+], ids=["connectivity", "offset", "min-area", "complex"])
+def test_type_errors_do_not_show_the_image(call):
+    image = noise((300, 300), 0.5, seed=19)
+    with pytest.raises(TypeError) as error:
+        call(image)
+    assert len(str(error.value)) < 100 and "[" not in str(error.value)
+
+
+def by_area(labels):
+    """scipy's labels renumbered by decreasing area, equal areas in raster order."""
+    areas = np.bincount(labels.ravel())[1:]
+    order = np.argsort(-areas, kind="stable")
+    renumber = np.zeros(len(areas) + 1, np.int64)
+    renumber[order + 1] = np.arange(1, len(areas) + 1)
+    return renumber[labels]
+
+
+def without_small(labels, min_area):
+    """scipy's labels without regions below min_area, the rest renumbered."""
+    areas = np.bincount(labels.ravel())
+    kept = areas >= min_area
+    kept[0] = False
+    renumber = np.where(kept, np.cumsum(kept), 0)
+    return renumber[labels], int(kept.sum())
+
+
+@pytest.mark.parametrize("connectivity", [4, 8])
+@pytest.mark.parametrize("min_area", [0, 1, 2, 4, 30, 10**6])
+@pytest.mark.parametrize("sort", ["raster", "area"])
+@pytest.mark.parametrize("dtype", [np.uint8, np.float32])
+def test_min_area_and_sort_match_scipy(dtype, sort, min_area, connectivity):
+    image = (float_noise if dtype is np.float32 else noise)((70, 90), 0.45, dtype, seed=24)
+    want, count = without_small(expected(image, connectivity)[0], min_area)
+    if sort == "area":
+        want = by_area(want)
+    for out in (None, np.empty(image.shape, np.int64)):
+        labels, got = runlabel.label(image, connectivity, out=out, min_area=min_area, sort=sort)
+        assert got == count
+        np.testing.assert_array_equal(labels, want)
+
+
+def test_sort_by_area_keeps_raster_order_among_equals():
+    image = np.array([[1, 0, 1, 1, 0, 1], [0, 0, 1, 1, 0, 1]], np.uint8)
+    labels, count = runlabel.label(image, sort="area", offset=10)
+    np.testing.assert_array_equal(labels, [[12, 0, 10, 10, 0, 11], [0, 0, 10, 10, 0, 11]])
+
+
+# The library's threads label bands of the image and join them; every
+# result is the same for any number of them.
+@pytest.mark.parametrize("threads", [1, 2, 3, 7, 0])
+@pytest.mark.parametrize("kind", ["uint8", "float64", "broadcast", "transposed"])
+def test_library_threads_give_the_same_labels(kind, threads):
+    if kind == "float64":
+        image = float_noise((1100, 700), 0.5, np.float64, seed=25)
+    elif kind == "broadcast":
+        image = np.broadcast_to(noise((1, 700), 0.5, seed=26), (1100, 700))
+    else:
+        image = noise((700, 1100), 0.5, seed=27)
+        image = image.T if kind == "transposed" else image.T.copy()
+    want, want_count = expected(image, 8)
+    labels, count = runlabel.label(image, 8, threads=threads)
+    assert count == want_count
+    np.testing.assert_array_equal(labels, want)
+    table = runlabel.regions(image, 8, threads=threads, sort="area")
+    np.testing.assert_array_equal(table["area"], np.sort(np.bincount(want.ravel())[1:])[::-1])
+
+
+def run_python(script):
+    """Runs script in a fresh interpreter that imports this runlabel; its
+    standard output."""
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        pytest.skip("address space and resident memory are the sanitizer's")
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True,
+                          text=True, timeout=300, env=dict(os.environ, PYTHONPATH=os.pathsep.join(
+                              [os.path.dirname(os.path.dirname(runlabel.__file__))] + sys.path)))
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+# A broadcast image is read where it lies: a copy of these would take 80 GB
+# and 800 MB, the labels of the second 100 MB.
+def test_broadcast_images_are_not_copied():
+    grown = run_python("""
+        import resource, numpy as np, runlabel
+        def peak():
+            return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss << 10
+        row = np.zeros(100000, np.uint64)
+        row[10:20] = row[500:] = 1
+        column = np.zeros((20000, 1))
+        column[100:200] = column[5000:] = np.nan
+        start = peak()
+        table = runlabel.regions(np.broadcast_to(row, (100000, 100000)), threads=0)
+        assert list(table["area"]) == [10 * 100000, 99500 * 100000]
+        labels, count = runlabel.label(np.broadcast_to(column, (20000, 5000)))
+        assert count == 2 and labels.nbytes == 100000000 and labels[-1, -1] == 2
+        del labels
+        print(peak() - start)
+    """)
+    assert int(grown) < 300 << 20
+
+
+def test_memory_errors_say_what_for():
+    with pytest.raises(MemoryError, match=r"^cannot allocate 4611686018427387904 bytes "
+                                          r"for the uint64 labels of a 1073741824 x 536870912"):
+        runlabel.label(np.broadcast_to(np.uint8(1), (2**30, 2**29)), dtype=np.uint64)
+    message = run_python("""
+        import resource, numpy as np, runlabel
+        image = np.indices((6000, 6000)).sum(axis=0) % 2 == 0
+        size = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + (64 << 20),) * 2)
+        try:
+            runlabel.regions(image, 8)
+        except MemoryError as e:
+            print(e)
+    """)
+    assert message.startswith("not enough memory to label a 6000 x 6000 image")
 
 
 # New label arrays come from blocks that the module's heap hands out again

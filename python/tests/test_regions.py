@@ -104,10 +104,13 @@ def test_a_pandas_table():
 
 @pytest.mark.parametrize("call,error,message", [
     (lambda: runlabel.regions(np.zeros((2, 2, 2), np.uint8)), ValueError, "2-D"),
-    (lambda: runlabel.regions(np.zeros((2, 2), np.float32)), TypeError, "float32"),
+    (lambda: runlabel.regions(np.zeros((2, 2), np.complex64)), TypeError, "complex64"),
+    (lambda: runlabel.regions(np.zeros(4, np.uint8)), ValueError, "2-D"),
+    (lambda: runlabel.regions(np.zeros((2, 2), np.uint8), sort="big"), ValueError, "sort"),
+    (lambda: runlabel.regions(np.zeros((2, 2), np.uint8), threads=1.0), TypeError, "threads"),
     (lambda: runlabel.regions(np.zeros((2, 2), np.uint8), 3), ValueError, "connectivity"),
     (lambda: runlabel.regions(np.zeros((2, 2), np.uint8), min_area=-1), ValueError, "min_area"),
-], ids=["3-d", "float", "connectivity", "min-area"])
+], ids=["3-d", "complex", "1-d", "connectivity", "min-area", "sort", "threads"])
 def test_complaints(call, error, message):
     with pytest.raises(error, match=message):
         call()

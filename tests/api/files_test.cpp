@@ -66,6 +66,27 @@ TEST(Files, LabelImagesReadBackExactly) {
     expect_round_trip<uint64_t>(scratch / "e.tiff", uint64_t(1) << 40, runlabel::PixelType::u64);
 }
 
+// A greymap's maxval tells its readers how wide a sample is: 255 for one
+// byte, 65535 for two, most significant first. 16-bit labels were refused.
+TEST(Files, GreymapsOfEightAndSixteenBitLabels) {
+    Scratch scratch;
+    std::vector<uint8_t> narrow = {0, 1, 255};
+    std::vector<uint16_t> wide = {0, 256, 65535};
+    runlabel::write_labels(scratch / "n.pgm", runlabel::label_view(narrow.data(), 3, 1));
+    runlabel::write_labels(scratch / "w.pgm", runlabel::label_view(wide.data(), 3, 1));
+    auto bytes = [](const std::string& path) {
+        std::FILE* in = std::fopen(path.c_str(), "rb");
+        std::string text(64, '\0');
+        text.resize(in ? std::fread(text.data(), 1, text.size(), in) : 0);
+        if (in) std::fclose(in);
+        return text;
+    };
+    EXPECT_EQ(bytes(scratch / "n.pgm"),
+              "P5\n# " + scratch / "n.pgm" + "\n3 1\n255\n" + std::string("\0\1\xff", 3));
+    EXPECT_EQ(bytes(scratch / "w.pgm"),
+              "P5\n# " + scratch / "w.pgm" + "\n3 1\n65535\n" + std::string("\0\0\1\0\xff\xff", 6));
+}
+
 TEST(Files, BitmapsComeAsAByteAPixel) {
     Scratch scratch;
     const std::string path = scratch / "mask.pbm";
@@ -103,11 +124,12 @@ TEST(Files, FailuresAreErrorsAndLeaveNothing) {
               absent + ": No such file or directory");
     EXPECT_EQ(code, ENOENT);
     std::vector<uint16_t> wide(12, 300);
+    std::vector<uint32_t> wider(12, 70000);
     EXPECT_EQ(message([&] {
                   runlabel::write_labels(scratch / "w.pgm",
-                                         runlabel::label_view(wide.data(), 4, 3));
+                                         runlabel::label_view(wider.data(), 4, 3));
               }),
-              "A greymap holds 8-bit labels; write these to .png, .tif, .npy or .pam.");
+              "A greymap holds 8- or 16-bit labels; write these to .tif or .npy.");
     EXPECT_EQ(message([&] {
                   runlabel::write_labels(scratch / "no/such/dir/x.tif",
                                          runlabel::label_view(wide.data(), 4, 3));

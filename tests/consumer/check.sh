@@ -20,12 +20,16 @@ flags=$(pkg-config --define-variable=prefix="$work/prefix" --cflags --libs runla
 # shellcheck disable=SC2086
 c++ tests/consumer/main.cpp $flags -o "$work/consumer-pc"
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
-# The Python module, where the build made one, imports from where it was put.
-module=$(find "$work/prefix" -name 'runlabel*.so' -path '*-packages/*' | head -n 1)
-if [[ -n $module ]]; then
-    PYTHONPATH=$(dirname "$module") /usr/bin/python3 -c \
-        'import numpy, runlabel; assert runlabel.label(numpy.eye(3, dtype=bool), connectivity=8)[1] == 1'
-    echo "consumer: the installed Python module imports and labels"
+# The Python package, where the build made one, imports from where it was
+# put, its stub and typing marker beside it.
+package=$(find "$work/prefix" -path '*-packages/runlabel' -type d | head -n 1)
+if [[ -n $package ]]; then
+    for file in __init__.py __init__.pyi py.typed; do
+        [[ -f $package/$file ]] || { echo "consumer: runlabel/$file was not installed" >&2; exit 1; }
+    done
+    (cd "$work" && PYTHONPATH=$(dirname "$package") /usr/bin/python3 -c \
+        'import numpy, runlabel; assert runlabel.label(numpy.eye(3, dtype=bool), connectivity=8)[1] == 1')
+    echo "consumer: the installed Python package imports and labels"
 fi
 # The man page is installed and renders without a complaint from man.
 page=$(find "$work/prefix" -path '*/man1/runlabel.1' | head -n 1)

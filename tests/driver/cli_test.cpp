@@ -162,8 +162,8 @@ TEST_P(CliRejects, FailsWithoutTouchingOutput) {
 INSTANTIATE_TEST_SUITE_P(
     BadInput, CliRejects,
     testing::Values(RejectCase{"MissingInput", std::nullopt, fatal_report("Input file not found")},
-                    RejectCase{"WrongMagic", std::string("P6\n2 1\n255\n\1\2\3\4\5\6", 17),
-                               "Input file is not a PGM raw image.\n"},
+                    RejectCase{"InvalidHeader", "P5\n2 x\n255\n\1\2",
+                               "Input file has an invalid PGM header.\n"},
                     RejectCase{"TruncatedRaster", std::string("P5\n4 3\n255\n\1\0\1\0\1", 16),
                                "Input file is truncated.\n"}),
     [](const testing::TestParamInfo<RejectCase>& info) { return std::string(info.param.name); });

@@ -233,7 +233,7 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
         int status;
         std::string err;
     } cases[] = {
-        {{"dots.pgm", "a.png"}, 0, ""},  // the classic form writes a greymap whatever the name
+        {{"dots.pgm", "a.png"}, 0, ""},  // no option: a .png name is a PNG all the same
         {{"-q", "dots.pgm", "b.png"}, 0, ""},
         {{"-q", "-d", "32", "dots.pgm", "c.tif"}, 0, ""},
         {{"-q", "-d", "8", "dots.pgm", "d.tif"},
@@ -241,8 +241,9 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
          "Labels up to 300 do not fit 8 bits; give --depth 16 or more.\n"},
         {{"-q", "-d", "32", "dots.pgm", "e.png"}, 2, ""},
         {{"-q", "-d", "64", "dots.pgm", "f.pam"}, 2, ""},
-        {{"-q", "-d", "16", "dots.pgm", "g.pgm"}, 2, ""},
+        {{"-q", "-d", "32", "dots.pgm", "g.pgm"}, 2, ""},
         {{"-q", "dots.pgm", "h.ppm"}, 0, ""},  // a name of no label format: the greymap
+        {{"-q", "dots.pgm", "i.pgm"}, 0, ""},  // 16 bits, as its maxval says
     };
     for (const auto& c : cases) {
         const Outcome outcome = box.run(c.args);
@@ -259,11 +260,13 @@ TEST(CliOptions, LabelWidthsAndTheirRefusals) {
                 << outcome.err;
         }
     }
-    EXPECT_EQ(read_file(box / "a.png").value_or("").substr(0, 3), "P5\n");
+    EXPECT_EQ(read_file(box / "a.png").value_or("").substr(1, 3), "PNG");
+    EXPECT_EQ(labels_in(box / "a.png")[598], 300u);
     EXPECT_EQ(labels_in(box / "b.png").back(), 0u);
     EXPECT_EQ(labels_in(box / "b.png")[598], 300u);  // 16 bits hold every label
     EXPECT_EQ(labels_in(box / "c.tif")[598], 300u);
     EXPECT_EQ(read_file(box / "h.ppm").value_or("").substr(0, 3), "P5\n");
+    EXPECT_EQ(read_file(box / "i.pgm").value_or("").substr(0, 23), "P5\n# i.pgm\n600 1\n65535\n");
 }
 
 TEST(CliOptions, HelpVersionAndBadOptions) {
@@ -318,12 +321,23 @@ TEST(CliOptions, EveryInputFormatLabelsAsItsMaskInP5) {
     runlabel::write_labels((box / "in.tif").string(), runlabel::label_view(wide.data(), 45, 30));
     ASSERT_EQ(box.run({"-q", "in.pgm", "ref.tif"}).status, 0);
     const std::vector<uint64_t> expected = labels_in(box / "ref.tif");
+    // Given no option, the classic form's greymap of the P5 is what every
+    // other format gives too (fewer than 256 labels, so no wrap).
+    ASSERT_EQ(box.run({"in.pgm", "plain.pgm"}).status, 0);
+    const std::string classic = read_file(box / "plain.pgm").value_or("");
     for (const char* input : {"in.pbm", "in.png", "in.tif"}) {
         const Outcome outcome = box.run({"-q", input, "out.tif"});
         ASSERT_EQ(outcome.status, 0) << input << ": " << outcome.err;
         EXPECT_EQ(labels_in(box / "out.tif"), expected) << input;
-        // Without options the classic form reads raw greymaps alone.
-        EXPECT_EQ(box.run({input, "classic.pgm"}).err, "Input file is not a PGM raw image.\n");
+        // The command a new user types first: no option at all.
+        const Outcome plain = box.run({input, "plain.pgm"});
+        EXPECT_EQ(plain.status, 0) << input << ": " << plain.err;
+        EXPECT_EQ(plain.err, "");
+        EXPECT_NE(plain.out.find("regions\n"), std::string::npos) << plain.out;
+        EXPECT_EQ(read_file(box / "plain.pgm"), classic) << input;
+        const Outcome png = box.run({input, "plain.png"});
+        EXPECT_EQ(png.status, 0) << input << ": " << png.err;
+        EXPECT_EQ(labels_in(box / "plain.png"), expected) << input;
     }
 }
 

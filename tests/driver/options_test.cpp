@@ -94,9 +94,9 @@ TEST(Options, BadOptionsAndValuesSayWhich) {
         {{"-s", "-", "a", "-"}, "standard output can take only one of OUTPUT, --stats and --color"},
         {{"--color=-", "-s", "-", "a", "b"},
          "standard output can take only one of OUTPUT, --stats and --color"},
-        {{"-d", "16", "a", "b.pgm"}, "--depth 16 needs an OUTPUT named .png, .tif, .npy or .pam"},
+        {{"-d", "32", "a", "b.pgm"}, "--depth 32 needs an OUTPUT named .tif or .npy"},
         {{"-d", "32", "a", "b.png"}, "--depth 32 needs an OUTPUT named .tif or .npy"},
-        {{"-d", "16", "a", "-"}, "--depth 16 needs an OUTPUT named .png, .tif, .npy or .pam"},
+        {{"-d", "64", "a", "-"}, "--depth 64 needs an OUTPUT named .tif or .npy"},
     };
     for (const auto& c : cases) {
         const ParsedCommandLine p = parse(c.args);

@@ -28,12 +28,12 @@ def decoded(path):
         return np.load(path)
     if ext in (".tif", ".tiff"):
         return tifffile.imread(path)
-    if ext == ".pam":
+    if ext in (".pam", ".pgm"):
         if shutil.which("pamtopnm") is None:
             raise LookupError("pamtopnm is not installed")
-        # pamtopnm checks the PAM and turns it into a PGM or PPM; PIL would
-        # scale samples whose maxval is not 255 or 65535, so the result is
-        # taken apart here.
+        # pamtopnm checks the file (a PGM passes through as it is) and turns
+        # a PAM into a PGM or PPM; PIL would scale samples whose maxval is not
+        # 255 or 65535, so the result is taken apart here.
         with open(path, "rb") as src:
             pnm = subprocess.run(["pamtopnm"], stdin=src, capture_output=True, check=True).stdout
         magic, width, height, maxval, raster = re.match(

@@ -29,6 +29,7 @@ void PrintTo(const WriterCase& c, std::ostream* os) { *os << c.name; }
 using S = SampleType;
 const WriterCase kCases[] = {
     {"Pgm8", "pgm8.pgm", S::kU8, 1, 300},
+    {"Pgm16", "pgm16.pgm", S::kU16, 1, 300},
     {"Ppm", "ppm.ppm", S::kU8, 3, 300},
     {"Pam8", "pam8.pam", S::kU8, 1, 300},
     {"Pam16", "pam16.pam", S::kU16, 1, 300},
@@ -206,8 +207,11 @@ const Refusal kRefusals[] = {
      "PAM holds at most 16-bit samples; name the output .tif or .npy."},
     {"PamTooWide", "o.pam", int64_t(1) << 31, 1, S::kU8, 1,
      "PAM holds at most 2147483647 rows and columns; name the output .tif or .npy."},
-    {"GreymapSixteenBits", "o.pgm", 4, 4, S::kU16, 1,
-     "A greymap holds 8-bit samples only; name the output .png, .tif, .pam or .npy."},
+    {"GreymapThirtyTwoBits", "o.pgm", 4, 4, S::kU32, 1,
+     "A greymap holds at most 16-bit samples; name the output .tif or .npy."},
+    // Readers take a maxval of 255 or less to mean one byte a sample.
+    {"GreymapSixteenBitsUnderAByteMaxval", "o.pgm", 4, 4, S::kU16, 1,
+     "A greymap of 16-bit samples needs a maxval of 256 to 65535."},
     {"GreymapTooWide", "o", int64_t(1) << 31, 1, S::kU8, 1,
      "A greymap holds at most 2147483647 rows and columns; name the output .tif or .npy."},
     {"GreymapColour", "o.pgm", 4, 4, S::kU8, 3,
