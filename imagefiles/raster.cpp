@@ -96,7 +96,7 @@ std::unique_ptr<RasterReader> open_plain_raster(const char* path, bool* greymap)
 }
 
 std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_t* signature,
-                                                 std::size_t size, const ReadOptions&) {
+                                                 std::size_t size, const ReadOptions& options) {
     if (starts_with(signature, size, "\x89PNG\r\n\x1a\n")) return open_png_raster(std::move(input));
     // Classic TIFF and BigTIFF, either byte order.
     if (starts_with(signature, size, std::string_view("II*\0", 4)) ||
