@@ -16,6 +16,15 @@ std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic
 std::unique_ptr<RasterReader> open_png_raster(InputStream input);
 std::unique_ptr<RasterReader> open_tiff_raster(InputStream input);
 
+// Refuses from its header a raster that can never be labelled, wider than
+// kMostColumns or taller than kMostRows, as ImageError(kUnsupported). Every
+// reader behind open_raster asks before it takes memory for rows.
+void check_labelable(const RasterInfo& info);
+
+// Bytes of `rows` rows of the raster info describes, through raster_bytes;
+// throws std::bad_alloc when no buffer could hold them.
+std::size_t bytes_of_rows(const RasterInfo& info, int64_t rows);
+
 // The raster of a Netpbm file whose header has been read; input is left at
 // the first raster byte. classic: a P5 or P6 holds one byte per sample
 // whatever its maxval (see netpbm_sample_bits).

@@ -6,12 +6,14 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "imagefiles/formats.h"
 #include "imagefiles/samples.h"
 #include "support/file_mapping.h"
+#include "support/raster_size.h"
 
 namespace {
 
@@ -63,7 +65,7 @@ class NetpbmReader : public RasterReader {
         if (n <= 0 || !rows_as_stored() || !input_.seekable()) return {};
         std::FILE* file = input_.file();
         const long at = std::ftell(file);
-        const std::size_t bytes = std::size_t(n) * row_bytes();
+        const std::size_t bytes = bytes_of_rows(info_, n);
         if (at < 0 || bytes > static_cast<std::size_t>(LONG_MAX)) return {};
         std::unique_ptr<FileMapping> mapping =
             FileMapping::map(fileno(file), static_cast<uint64_t>(at), bytes, true);
@@ -87,7 +89,7 @@ class NetpbmReader : public RasterReader {
             for (int64_t r = 0; r < n; ++r) read_pam_row_without_alpha(out + r * row);
             return;
         }
-        const std::size_t bytes = std::size_t(n) * row;
+        const std::size_t bytes = bytes_of_rows(info_, n);
         if (bytes > 0 && std::fread(out, 1, bytes, file) != bytes) throw_truncated();
         if (header_.magic == '4') {
             for (int64_t r = 0; r < n; ++r) clear_padding_bits(out + r * row, info_.width);
@@ -101,7 +103,9 @@ class NetpbmReader : public RasterReader {
         const int size = sample_bytes(info_.sample);
         const std::size_t pixel_in = std::size_t(header_.depth) * size;
         const std::size_t pixel_out = std::size_t(info_.channels) * size;
-        scratch_.resize(pixel_in * std::size_t(info_.width));
+        std::size_t stored = 0;
+        if (!raster_bytes(info_.width, 1, header_.depth, 8 * size, &stored)) throw std::bad_alloc();
+        scratch_.resize(stored);
         if (!scratch_.empty() &&
             std::fread(scratch_.data(), 1, scratch_.size(), input_.file()) != scratch_.size())
             throw_truncated();
@@ -186,8 +190,9 @@ std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const Netpbm
 }
 
 std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap) {
+    std::FILE* const file = input.file();
     NetpbmHeader header{};
-    switch (read_netpbm_header(input.file(), nullptr, &header)) {
+    switch (read_netpbm_header(file, nullptr, &header)) {
         case HeaderStatus::kWrongMagic:
             throw ImageError(Kind::kNotImage,
                              "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image.");
@@ -199,7 +204,8 @@ std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic
     }
     // The classic greymap read is a P5's alone; a pixmap is read as Netpbm has it.
     const bool classic = classic_greymap && header.magic == '5';
-    if (input.seekable() && !raster_fits_file(input.file(), netpbm_raster_bytes(header, classic)))
-        throw_truncated();
-    return make_netpbm_reader(std::move(input), header, classic);
+    std::unique_ptr<RasterReader> reader = make_netpbm_reader(std::move(input), header, classic);
+    check_labelable(reader->info());
+    if (!raster_fits_file(file, netpbm_raster_bytes(header, classic))) throw_truncated();
+    return reader;
 }

@@ -4,11 +4,14 @@
 #include <strings.h>
 
 #include <cstring>
+#include <new>
+#include <string>
 #include <string_view>
 
 #include "imagefiles/formats.h"
 #include "support/file_mapping.h"
 #include "support/output_file.h"
+#include "support/raster_size.h"
 
 namespace {
 
@@ -68,6 +71,24 @@ void MappedRows::check_intact() const {
 }
 
 MappedRows RasterReader::map_rows(int64_t) { return {}; }
+
+void check_labelable(const RasterInfo& info) {
+    if (info.width > kMostColumns)
+        throw ImageError(ImageError::Kind::kUnsupported, "Input file is wider than " +
+                                                             std::to_string(kMostColumns) +
+                                                             " pixels, more than can be labelled.");
+    if (info.height > kMostRows)
+        throw ImageError(ImageError::Kind::kUnsupported, "Input file is taller than " +
+                                                             std::to_string(kMostRows) +
+                                                             " rows, more than can be labelled.");
+}
+
+std::size_t bytes_of_rows(const RasterInfo& info, int64_t rows) {
+    std::size_t bytes = 0;
+    if (!raster_bytes(info.width, rows, info.channels, sample_bits(info.sample), &bytes))
+        throw std::bad_alloc();
+    return bytes;
+}
 
 std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& options) {
     uint8_t signature[kSignatureBytes];
