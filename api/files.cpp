@@ -73,7 +73,9 @@ uint64_t largest_in(const LabelView& view) {
 
 Image read_image(const std::string& path) {
     try {
-        const std::unique_ptr<RasterReader> reader = open_raster(path.c_str());
+        ReadOptions options;
+        options.keep_alpha = true;  // the samples as stored
+        const std::unique_ptr<RasterReader> reader = open_raster(path.c_str(), options);
         const RasterInfo& info = reader->info();
         Image image;
         image.width = info.width;

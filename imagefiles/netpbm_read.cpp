@@ -25,7 +25,7 @@ using Kind = ImageError::Kind;
 
 class NetpbmReader : public RasterReader {
   public:
-    NetpbmReader(InputStream input, const NetpbmHeader& header, bool classic)
+    NetpbmReader(InputStream input, const NetpbmHeader& header, bool classic, bool keep_alpha)
         : input_(std::move(input)), header_(header) {
         const char kind = header.magic;
         const int bits = netpbm_sample_bits(header, classic);
@@ -34,7 +34,9 @@ class NetpbmReader : public RasterReader {
         info_.sample = bits == 1    ? SampleType::kBit
                        : bits == 16 ? SampleType::kU16
                                     : SampleType::kU8;
-        info_.channels = header.alpha && header.depth > 1 ? header.depth - 1 : header.depth;
+        const bool alpha = header.alpha && header.depth > 1;
+        info_.channels = alpha && !keep_alpha ? header.depth - 1 : header.depth;
+        info_.alpha = alpha && keep_alpha;
         info_.maxval = header.maxval;
         info_.format = netpbm_name(kind);
         info_.netpbm_magic = kind;
@@ -185,11 +187,11 @@ class NetpbmReader : public RasterReader {
 }  // namespace
 
 std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header,
-                                                 bool classic) {
-    return std::make_unique<NetpbmReader>(std::move(input), header, classic);
+                                                 bool classic, bool keep_alpha) {
+    return std::make_unique<NetpbmReader>(std::move(input), header, classic, keep_alpha);
 }
 
-std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap) {
+std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, const ReadOptions& options) {
     std::FILE* const file = input.file();
     NetpbmHeader header{};
     switch (read_netpbm_header(file, nullptr, &header)) {
@@ -203,8 +205,9 @@ std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic
             break;
     }
     // The classic greymap read is a P5's alone; a pixmap is read as Netpbm has it.
-    const bool classic = classic_greymap && header.magic == '5';
-    std::unique_ptr<RasterReader> reader = make_netpbm_reader(std::move(input), header, classic);
+    const bool classic = options.classic_greymap && header.magic == '5';
+    std::unique_ptr<RasterReader> reader =
+        make_netpbm_reader(std::move(input), header, classic, options.keep_alpha);
     check_labelable(reader->info());
     if (!raster_fits_file(file, netpbm_raster_bytes(header, classic))) throw_truncated();
     return reader;

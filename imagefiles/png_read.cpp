@@ -1,5 +1,5 @@
 // PNG through libpng, a row at a time: grey and colour at their stored values
-// (alpha stripped, palette indices kept, depths below 8 unpacked to a byte,
+// (alpha stripped unless kept, palette indices kept, depths below 8 unpacked to a byte,
 // 16 bits in the machine's order). An interlaced image cannot be delivered
 // before its last pass, so it alone is decoded whole, its rows allocated as
 // the passes reach them.
@@ -85,10 +85,10 @@ bool read_header(Decoder* d) {
 }
 
 // Sets the transformations, which takes libpng's row buffers; false on failure.
-bool start_decoding(Decoder* d) {
+bool start_decoding(Decoder* d, bool keep_alpha) {
     if (setjmp(png_jmpbuf(d->png))) return false;
     const int colour = png_get_color_type(d->png, d->info);
-    if (colour & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(d->png);
+    if ((colour & PNG_COLOR_MASK_ALPHA) && !keep_alpha) png_set_strip_alpha(d->png);
     if (png_get_bit_depth(d->png, d->info) == 16 && std::endian::native == std::endian::little)
         png_set_swap(d->png);
     if (png_get_interlace_type(d->png, d->info) != PNG_INTERLACE_NONE)
@@ -105,7 +105,7 @@ bool decode_row(Decoder* d, png_bytep row) {
 
 class PngReader : public RasterReader {
   public:
-    explicit PngReader(InputStream input) : input_(std::move(input)) {
+    PngReader(InputStream input, bool keep_alpha) : input_(std::move(input)) {
         decoder_.file = input_.file();
         decoder_.png =
             png_create_read_struct(PNG_LIBPNG_VER_STRING, &decoder_, on_error, on_warning);
@@ -121,7 +121,9 @@ class PngReader : public RasterReader {
         interlaced_ = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
         info_.width = png_get_image_width(png, info);
         info_.height = png_get_image_height(png, info);
-        info_.channels = png_get_channels(png, info) - (colour & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+        const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0;
+        info_.channels = png_get_channels(png, info) - (alpha && !keep_alpha ? 1 : 0);
+        info_.alpha = alpha && keep_alpha;
         info_.sample = depth_ == 16 ? SampleType::kU16 : SampleType::kU8;
         info_.maxval = (int64_t(1) << depth_) - 1;
         info_.format = "PNG";
@@ -139,7 +141,7 @@ class PngReader : public RasterReader {
                              "than the 2 GiB an interlaced image may take decoded whole.");
         if (!data_can_fit(input_, decoded, info_.height))
             throw ImageError(Kind::kTruncated, "Input file is truncated.");
-        if (!start_decoding(&decoder_)) fail("Input file has an invalid PNG header.");
+        if (!start_decoding(&decoder_, keep_alpha)) fail("Input file has an invalid PNG header.");
         // The rows libpng fills are the rows counted above.
         if (png_get_rowbytes(png, info) != stored_row_)
             throw ImageError(Kind::kInvalid, "Input file has an invalid PNG header.");
@@ -219,6 +221,6 @@ class PngReader : public RasterReader {
 
 }  // namespace
 
-std::unique_ptr<RasterReader> open_png_raster(InputStream input) {
-    return std::make_unique<PngReader>(std::move(input));
+std::unique_ptr<RasterReader> open_png_raster(InputStream input, const ReadOptions& options) {
+    return std::make_unique<PngReader>(std::move(input), options.keep_alpha);
 }

@@ -94,16 +94,17 @@ std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& o
     uint8_t signature[kSignatureBytes];
     std::size_t size = 0;
     InputStream input = open_input(path, signature, &size);
-    if (starts_with(signature, size, "\x89PNG\r\n\x1a\n")) return open_png_raster(std::move(input));
+    if (starts_with(signature, size, "\x89PNG\r\n\x1a\n"))
+        return open_png_raster(std::move(input), options);
     // Classic TIFF and BigTIFF, either byte order.
     if (starts_with(signature, size, std::string_view("II*\0", 4)) ||
         starts_with(signature, size, std::string_view("MM\0*", 4)) ||
         starts_with(signature, size, std::string_view("II+\0", 4)) ||
         starts_with(signature, size, std::string_view("MM\0+", 4))) {
         if (!input.seekable()) input = spool_to_temporary(std::move(input));
-        return open_tiff_raster(std::move(input));
+        return open_tiff_raster(std::move(input), options);
     }
-    return open_netpbm_raster(std::move(input), options.classic_greymap);
+    return open_netpbm_raster(std::move(input), options);
 }
 
 OutputFormat format_for_name(const char* name) {

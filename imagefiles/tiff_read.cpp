@@ -3,7 +3,7 @@
 // handle per plane, so that each keeps its place in its own strips); tiles a
 // row of tiles at a time. Samples are delivered as stored: bilevel as bits,
 // integers of 8 to 64 bits by their bit pattern, palette images as indices,
-// and alpha samples dropped.
+// and alpha samples dropped unless kept.
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -107,7 +107,8 @@ T field_or(TIFF* tif, ttag_t tag, T fallback) {
 
 class TiffReader : public RasterReader {
   public:
-    explicit TiffReader(InputStream input) : input_(std::move(input)) {
+    TiffReader(InputStream input, bool keep_alpha)
+        : input_(std::move(input)), keep_alpha_(keep_alpha) {
         struct stat status {};
         const int fd = fileno(input_.file());
         if (fstat(fd, &status) != 0)
@@ -174,17 +175,21 @@ class TiffReader : public RasterReader {
         if (!whole_bytes && !narrow) unsupported(std::to_string(bits_) + "-bit samples");
         prepare_colour(tif);
 
-        // Alpha among the extra samples (the last ones of a pixel) is dropped.
+        // Alpha among the extra samples (the last ones of a pixel) is dropped,
+        // unless kept.
         uint16_t extra_count = 0;
         uint16_t* extra_types = nullptr;
         if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types) != 1)
             extra_count = 0;
+        bool last_is_alpha = false;
         for (int s = 0; s < samples_; ++s) {
             const int extra = s - (samples_ - extra_count);
             const bool alpha = extra >= 0 && (extra_types[extra] == EXTRASAMPLE_ASSOCALPHA ||
                                               extra_types[extra] == EXTRASAMPLE_UNASSALPHA);
-            if (!alpha) planes_.push_back(uint16_t(s));
+            if (!alpha || keep_alpha_) planes_.push_back(uint16_t(s));
+            last_is_alpha = alpha;
         }
+        info_.alpha = keep_alpha_ && last_is_alpha;
         if (planes_.empty()) planes_.push_back(0);
         if (narrow && planes_.size() > 1)
             unsupported(std::to_string(bits_) + "-bit samples in more than one channel");
@@ -345,6 +350,7 @@ class TiffReader : public RasterReader {
     }
 
     InputStream input_;
+    bool keep_alpha_;
     std::vector<std::unique_ptr<Source>> sources_;
     std::vector<TiffPtr> handles_;  // after sources_: closed before them
     uint16_t bits_ = 1;
@@ -370,6 +376,6 @@ class TiffReader : public RasterReader {
 
 }  // namespace
 
-std::unique_ptr<RasterReader> open_tiff_raster(InputStream input) {
-    return std::make_unique<TiffReader>(std::move(input));
+std::unique_ptr<RasterReader> open_tiff_raster(InputStream input, const ReadOptions& options) {
+    return std::make_unique<TiffReader>(std::move(input), options.keep_alpha);
 }

@@ -88,6 +88,22 @@ TEST(Files, BitmapsComeAsAByteAPixel) {
     EXPECT_EQ(image.data, expected);
 }
 
+TEST(Files, AlphaComesAsStored) {
+    Scratch scratch;
+    const std::string path = scratch / "rgba.pam";
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::fputs("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", out);
+        const unsigned char samples[] = {1, 2, 3, 255, 0, 0, 0, 7};
+        std::fwrite(samples, 1, sizeof samples, out);
+        std::fclose(out);
+    }
+    const runlabel::Image image = runlabel::read_image(path);
+    EXPECT_EQ(image.channels, 4);
+    EXPECT_EQ(image.type, runlabel::PixelType::u8);
+    EXPECT_EQ(image.data, (std::vector<unsigned char>{1, 2, 3, 255, 0, 0, 0, 7}));
+}
+
 TEST(Files, FailuresAreErrorsAndLeaveNothing) {
     Scratch scratch;
     int code = 0;
