@@ -11,6 +11,7 @@
 #include "api/views.h"
 #include "imagefiles/raster.h"
 #include "support/output_file.h"
+#include "support/raster_size.h"
 
 namespace runlabel {
 namespace {
@@ -72,41 +73,52 @@ uint64_t largest_in(const LabelView& view) {
 
 Image read_image(const std::string& path) {
     try {
-        const std::unique_ptr<RasterReader> reader = open_raster(path.c_str());
+        ReadOptions options;
+        options.keep_alpha = true;  // the samples as stored
+        const std::unique_ptr<RasterReader> reader = open_raster(path.c_str(), options);
         const RasterInfo& info = reader->info();
         Image image;
         image.width = info.width;
         image.height = info.height;
         image.channels = info.channels;
         image.type = pixel_type_of(info.sample);
-        const std::size_t sample = info.sample == SampleType::kBit ? 1 : sample_bytes(info.sample);
-        const auto pixels =
-            static_cast<std::size_t>(info.width) * static_cast<std::size_t>(info.height);
-        image.data.resize(pixels * static_cast<std::size_t>(info.channels) * sample);
-        if (info.sample != SampleType::kBit) {
-            const int64_t rows = reader->read_rows(image.data.data(), info.height);
-            if (rows != info.height) throw error("Input file is truncated.");
-            return image;
-        }
-        // Bitmaps come packed; spread them to a byte a pixel.
-        const std::size_t packed = reader->row_bytes();
+        // Bitmaps come packed; they are spread to a byte a pixel.
+        const bool bitmap = info.sample == SampleType::kBit;
+        const int bits = bitmap ? 8 : sample_bits(info.sample);
+        std::size_t total = 0, row = 0;
+        if (!raster_bytes(info.width, info.height, info.channels, bits, &total) ||
+            !raster_bytes(info.width, 1, info.channels, bits, &row))
+            throw error("Input file is larger than memory can hold.");
+        const std::size_t delivered = reader->row_bytes();
         const int64_t band_rows = std::max<int64_t>(
-            1, static_cast<int64_t>(kBandBytes / std::max<std::size_t>(packed, 1)));
-        std::vector<uint8_t> band(static_cast<std::size_t>(std::min<int64_t>(
-                                      band_rows, std::max<int64_t>(info.height, 1))) *
-                                  packed);
-        for (int64_t row = 0; row < info.height;) {
-            const int64_t rows = reader->read_rows(
-                band.data(), static_cast<int64_t>(band.size() / std::max<std::size_t>(packed, 1)));
-            if (rows == 0) throw error("Input file is truncated.");
-            for (int64_t r = 0; r < rows; ++r) {
-                unsigned char* out =
-                    image.data.data() + static_cast<std::size_t>(row + r) * info.width;
-                const uint8_t* bits = band.data() + static_cast<std::size_t>(r) * packed;
-                for (int64_t c = 0; c < info.width; ++c)
-                    out[c] = (bits[c >> 3] >> (7 - (c & 7))) & 1;
+            1, static_cast<int64_t>(kBandBytes / std::max<std::size_t>(delivered, 1)));
+        std::vector<uint8_t> band;
+        // The image grows as its rows arrive, never ahead of them by more
+        // than it holds already: a header's sizes alone take no memory.
+        for (int64_t done = 0; done < info.height;) {
+            const int64_t want = std::min(band_rows, info.height - done);
+            const std::size_t at = image.data.size();
+            const std::size_t needed = at + row * static_cast<std::size_t>(want);
+            if (needed > image.data.capacity())
+                image.data.reserve(std::min(total, std::max(needed, 2 * image.data.capacity())));
+            int64_t got = 0;
+            if (!bitmap) {
+                image.data.resize(needed);
+                got = reader->read_rows(image.data.data() + at, want);
+            } else {
+                band.resize(delivered * static_cast<std::size_t>(want));
+                got = reader->read_rows(band.data(), want);
+                image.data.resize(at + row * static_cast<std::size_t>(got));
+                for (int64_t r = 0; r < got; ++r) {
+                    unsigned char* out = image.data.data() + at + static_cast<std::size_t>(r) * row;
+                    const uint8_t* packed = band.data() + static_cast<std::size_t>(r) * delivered;
+                    for (int64_t c = 0; c < info.width; ++c)
+                        out[c] = (packed[c >> 3] >> (7 - (c & 7))) & 1;
+                }
             }
-            row += rows;
+            if (got <= 0) throw error("Input file is truncated.");
+            image.data.resize(at + row * static_cast<std::size_t>(got));
+            done += got;
         }
         return image;
     } catch (const ImageError& e) {

@@ -8,13 +8,13 @@
 #include <cstring>
 #include <string>
 
+#include "support/raster_size.h"
 #include "support/support.h"
 
 namespace runlabel::detail {
 namespace {
 
-// Bounds are 32-bit, and a run's end plus the 8-neighbour slack must fit.
-constexpr std::int64_t kMaxWidth = INT32_MAX - 2;
+constexpr std::int64_t kMaxWidth = kMostColumns;
 constexpr std::int64_t kBandRows = 64;
 
 void check_size(std::int64_t width, std::int64_t height, const void* data, const char* what) {

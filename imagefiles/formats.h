@@ -10,11 +10,20 @@
 #include "imagefiles/netpbm_header.h"
 #include "imagefiles/raster.h"
 
-// Readers of an input positioned at its first byte. Each throws ImageError
-// with its own format's messages. classic_greymap: ReadOptions's.
-std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap);
-std::unique_ptr<RasterReader> open_png_raster(InputStream input);
-std::unique_ptr<RasterReader> open_tiff_raster(InputStream input);
+// Readers of an input positioned at its first byte, reading as options say.
+// Each throws ImageError with its own format's messages.
+std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, const ReadOptions& options);
+std::unique_ptr<RasterReader> open_png_raster(InputStream input, const ReadOptions& options);
+std::unique_ptr<RasterReader> open_tiff_raster(InputStream input, const ReadOptions& options);
+
+// Refuses from its header a raster that can never be labelled, wider than
+// kMostColumns or taller than kMostRows, as ImageError(kUnsupported). Every
+// reader behind open_raster asks before it takes memory for rows.
+void check_labelable(const RasterInfo& info);
+
+// Bytes of `rows` rows of the raster info describes, through raster_bytes;
+// throws std::bad_alloc when no buffer could hold them.
+std::size_t bytes_of_rows(const RasterInfo& info, int64_t rows);
 // open_raster's reader of an input whose first bytes open_input peeked.
 std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_t* signature,
                                                  std::size_t size, const ReadOptions& options);
@@ -23,9 +32,9 @@ std::unique_ptr<RasterReader> open_greymap_stream(InputStream input);
 
 // The raster of a Netpbm file whose header has been read; input is left at
 // the first raster byte. classic: a P5 or P6 holds one byte per sample
-// whatever its maxval (see netpbm_sample_bits).
+// whatever its maxval (see netpbm_sample_bits); keep_alpha: ReadOptions's.
 std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header,
-                                                 bool classic);
+                                                 bool classic, bool keep_alpha = false);
 
 // Writers on a stream the caller owns. Each checks the layout first and throws
 // ImageError(kUnsupported) before writing anything when its format cannot

@@ -6,12 +6,14 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "imagefiles/formats.h"
 #include "imagefiles/samples.h"
 #include "support/file_mapping.h"
+#include "support/raster_size.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ using Kind = ImageError::Kind;
 
 class NetpbmReader : public RasterReader {
   public:
-    NetpbmReader(InputStream input, const NetpbmHeader& header, bool classic)
+    NetpbmReader(InputStream input, const NetpbmHeader& header, bool classic, bool keep_alpha)
         : input_(std::move(input)), header_(header) {
         const char kind = header.magic;
         const int bits = netpbm_sample_bits(header, classic);
@@ -32,7 +34,9 @@ class NetpbmReader : public RasterReader {
         info_.sample = bits == 1    ? SampleType::kBit
                        : bits == 16 ? SampleType::kU16
                                     : SampleType::kU8;
-        info_.channels = header.alpha && header.depth > 1 ? header.depth - 1 : header.depth;
+        const bool alpha = header.alpha && header.depth > 1;
+        info_.channels = alpha && !keep_alpha ? header.depth - 1 : header.depth;
+        info_.alpha = alpha && keep_alpha;
         info_.maxval = header.maxval;
         info_.format = netpbm_name(kind);
         info_.netpbm_magic = kind;
@@ -63,7 +67,7 @@ class NetpbmReader : public RasterReader {
         if (n <= 0 || !rows_as_stored() || !input_.seekable()) return {};
         std::FILE* file = input_.file();
         const long at = std::ftell(file);
-        const std::size_t bytes = std::size_t(n) * row_bytes();
+        const std::size_t bytes = bytes_of_rows(info_, n);
         if (at < 0 || bytes > static_cast<std::size_t>(LONG_MAX)) return {};
         std::unique_ptr<FileMapping> mapping =
             FileMapping::map(fileno(file), static_cast<uint64_t>(at), bytes, true);
@@ -87,7 +91,7 @@ class NetpbmReader : public RasterReader {
             for (int64_t r = 0; r < n; ++r) read_pam_row_without_alpha(out + r * row);
             return;
         }
-        const std::size_t bytes = std::size_t(n) * row;
+        const std::size_t bytes = bytes_of_rows(info_, n);
         if (bytes > 0 && std::fread(out, 1, bytes, file) != bytes) throw_truncated();
         if (header_.magic == '4') {
             for (int64_t r = 0; r < n; ++r) clear_padding_bits(out + r * row, info_.width);
@@ -101,7 +105,9 @@ class NetpbmReader : public RasterReader {
         const int size = sample_bytes(info_.sample);
         const std::size_t pixel_in = std::size_t(header_.depth) * size;
         const std::size_t pixel_out = std::size_t(info_.channels) * size;
-        scratch_.resize(pixel_in * std::size_t(info_.width));
+        std::size_t stored = 0;
+        if (!raster_bytes(info_.width, 1, header_.depth, 8 * size, &stored)) throw std::bad_alloc();
+        scratch_.resize(stored);
         if (!scratch_.empty() &&
             std::fread(scratch_.data(), 1, scratch_.size(), input_.file()) != scratch_.size())
             throw_truncated();
@@ -181,13 +187,14 @@ class NetpbmReader : public RasterReader {
 }  // namespace
 
 std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header,
-                                                 bool classic) {
-    return std::make_unique<NetpbmReader>(std::move(input), header, classic);
+                                                 bool classic, bool keep_alpha) {
+    return std::make_unique<NetpbmReader>(std::move(input), header, classic, keep_alpha);
 }
 
-std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic_greymap) {
+std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, const ReadOptions& options) {
+    std::FILE* const file = input.file();
     NetpbmHeader header{};
-    switch (read_netpbm_header(input.file(), nullptr, &header)) {
+    switch (read_netpbm_header(file, nullptr, &header)) {
         case HeaderStatus::kWrongMagic:
             throw ImageError(Kind::kNotImage,
                              "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image.");
@@ -198,8 +205,10 @@ std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, bool classic
             break;
     }
     // The classic greymap read is a P5's alone; a pixmap is read as Netpbm has it.
-    const bool classic = classic_greymap && header.magic == '5';
-    if (input.seekable() && !raster_fits_file(input.file(), netpbm_raster_bytes(header, classic)))
-        throw_truncated();
-    return make_netpbm_reader(std::move(input), header, classic);
+    const bool classic = options.classic_greymap && header.magic == '5';
+    std::unique_ptr<RasterReader> reader =
+        make_netpbm_reader(std::move(input), header, classic, options.keep_alpha);
+    check_labelable(reader->info());
+    if (!raster_fits_file(file, netpbm_raster_bytes(header, classic))) throw_truncated();
+    return reader;
 }

@@ -4,11 +4,14 @@
 #include <strings.h>
 
 #include <cstring>
+#include <new>
+#include <string>
 #include <string_view>
 
 #include "imagefiles/formats.h"
 #include "support/file_mapping.h"
 #include "support/output_file.h"
+#include "support/raster_size.h"
 
 namespace {
 
@@ -79,6 +82,24 @@ void MappedRows::check_intact() const {
 
 MappedRows RasterReader::map_rows(int64_t) { return {}; }
 
+void check_labelable(const RasterInfo& info) {
+    if (info.width > kMostColumns)
+        throw ImageError(ImageError::Kind::kUnsupported, "Input file is wider than " +
+                                                             std::to_string(kMostColumns) +
+                                                             " pixels, more than can be labelled.");
+    if (info.height > kMostRows)
+        throw ImageError(ImageError::Kind::kUnsupported, "Input file is taller than " +
+                                                             std::to_string(kMostRows) +
+                                                             " rows, more than can be labelled.");
+}
+
+std::size_t bytes_of_rows(const RasterInfo& info, int64_t rows) {
+    std::size_t bytes = 0;
+    if (!raster_bytes(info.width, rows, info.channels, sample_bits(info.sample), &bytes))
+        throw std::bad_alloc();
+    return bytes;
+}
+
 std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& options) {
     uint8_t signature[kSignatureBytes];
     std::size_t size = 0;
@@ -97,16 +118,17 @@ std::unique_ptr<RasterReader> open_plain_raster(const char* path, bool* greymap)
 
 std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_t* signature,
                                                  std::size_t size, const ReadOptions& options) {
-    if (starts_with(signature, size, "\x89PNG\r\n\x1a\n")) return open_png_raster(std::move(input));
+    if (starts_with(signature, size, "\x89PNG\r\n\x1a\n"))
+        return open_png_raster(std::move(input), options);
     // Classic TIFF and BigTIFF, either byte order.
     if (starts_with(signature, size, std::string_view("II*\0", 4)) ||
         starts_with(signature, size, std::string_view("MM\0*", 4)) ||
         starts_with(signature, size, std::string_view("II+\0", 4)) ||
         starts_with(signature, size, std::string_view("MM\0+", 4))) {
         if (!input.seekable()) input = spool_to_temporary(std::move(input));
-        return open_tiff_raster(std::move(input));
+        return open_tiff_raster(std::move(input), options);
     }
-    return open_netpbm_raster(std::move(input), options.classic_greymap);
+    return open_netpbm_raster(std::move(input), options);
 }
 
 OutputFormat format_for_name(const char* name) {

@@ -19,14 +19,19 @@ class OutputFile;
 //         bytes (PBM's own layout) with zero padding bits; the bit as stored,
 //         so a set bit is foreground.
 //   kU8, kU16, kU32, kU64: unsigned samples in the machine's byte order.
-// A pixel has `channels` consecutive samples; alpha is never among them.
+// A pixel has `channels` consecutive samples; alpha is among them only when
+// kept (ReadOptions::keep_alpha), as the last.
 enum class SampleType : uint8_t { kBit, kU8, kU16, kU32, kU64 };
 
-// Bytes of one row of width pixels.
+// Bytes of one row of width pixels (raster_bytes's count); SIZE_MAX when no
+// buffer could hold it.
 std::size_t row_bytes(SampleType sample, int channels, int64_t width);
 
 // Bytes of one sample (0 for kBit).
 int sample_bytes(SampleType sample);
+
+// Bits of one sample (1 for kBit).
+int sample_bits(SampleType sample);
 
 struct RasterInfo {
     int64_t width = 0;

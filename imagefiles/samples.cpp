@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "imagefiles/raster.h"
+#include "support/raster_size.h"
 
 namespace {
 
@@ -37,9 +38,13 @@ int sample_bytes(SampleType sample) {
     return 0;
 }
 
+int sample_bits(SampleType sample) {
+    return sample == SampleType::kBit ? 1 : 8 * sample_bytes(sample);
+}
+
 std::size_t row_bytes(SampleType sample, int channels, int64_t width) {
-    if (sample == SampleType::kBit) return std::size_t((width + 7) / 8) * std::size_t(channels);
-    return std::size_t(width) * std::size_t(channels) * std::size_t(sample_bytes(sample));
+    std::size_t bytes = 0;
+    return raster_bytes(width, 1, channels, sample_bits(sample), &bytes) ? bytes : SIZE_MAX;
 }
 
 void unpack_samples(const uint8_t* packed, int depth, int64_t count, uint8_t* out) {

@@ -3,7 +3,7 @@
 // handle per plane, so that each keeps its place in its own strips); tiles a
 // row of tiles at a time. Samples are delivered as stored: bilevel as bits,
 // integers of 8 to 64 bits by their bit pattern, palette images as indices,
-// and alpha samples dropped.
+// and alpha samples dropped unless kept.
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "imagefiles/formats.h"
 #include "imagefiles/samples.h"
+#include "support/raster_size.h"
 
 namespace {
 
@@ -105,7 +107,8 @@ T field_or(TIFF* tif, ttag_t tag, T fallback) {
 
 class TiffReader : public RasterReader {
   public:
-    explicit TiffReader(InputStream input) : input_(std::move(input)) {
+    TiffReader(InputStream input, bool keep_alpha)
+        : input_(std::move(input)), keep_alpha_(keep_alpha) {
         struct stat status {};
         const int fd = fileno(input_.file());
         if (fstat(fd, &status) != 0)
@@ -172,17 +175,21 @@ class TiffReader : public RasterReader {
         if (!whole_bytes && !narrow) unsupported(std::to_string(bits_) + "-bit samples");
         prepare_colour(tif);
 
-        // Alpha among the extra samples (the last ones of a pixel) is dropped.
+        // Alpha among the extra samples (the last ones of a pixel) is dropped,
+        // unless kept.
         uint16_t extra_count = 0;
         uint16_t* extra_types = nullptr;
         if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_types) != 1)
             extra_count = 0;
+        bool last_is_alpha = false;
         for (int s = 0; s < samples_; ++s) {
             const int extra = s - (samples_ - extra_count);
             const bool alpha = extra >= 0 && (extra_types[extra] == EXTRASAMPLE_ASSOCALPHA ||
                                               extra_types[extra] == EXTRASAMPLE_UNASSALPHA);
-            if (!alpha) planes_.push_back(uint16_t(s));
+            if (!alpha || keep_alpha_) planes_.push_back(uint16_t(s));
+            last_is_alpha = alpha;
         }
+        info_.alpha = keep_alpha_ && last_is_alpha;
         if (planes_.empty()) planes_.push_back(0);
         if (narrow && planes_.size() > 1)
             unsupported(std::to_string(bits_) + "-bit samples in more than one channel");
@@ -202,9 +209,18 @@ class TiffReader : public RasterReader {
                                      : SampleType::kU64;
         info_.maxval = bits_ == 64 ? INT64_MAX : (int64_t(1) << bits_) - 1;
         info_.format = "TIFF";
+        check_labelable(info_);
+
+        // Uncompressed, every sample the directory claims is in the file;
+        // claims beyond it are refused before a row's memory is taken.
+        std::size_t raster = 0;
+        if (compression == COMPRESSION_NONE &&
+            (!raster_bytes(width, height, samples_, bits_, &raster) || raster > sources_[0]->size))
+            throw ImageError(Kind::kTruncated, "Input file is truncated.");
 
         // Each source row: contiguous, all of a pixel's samples; separate, one.
-        const std::size_t stored = std::size_t((uint64_t(width) * in_pixel_ * bits_ + 7) / 8);
+        std::size_t stored = 0;
+        if (!raster_bytes(width, 1, in_pixel_, bits_, &stored)) throw std::bad_alloc();
         if (tiled_) {
             tile_width_ = field_or<uint32_t>(tif, TIFFTAG_TILEWIDTH, 0);
             tile_length_ = field_or<uint32_t>(tif, TIFFTAG_TILELENGTH, 0);
@@ -221,7 +237,11 @@ class TiffReader : public RasterReader {
             if (uint64_t(tile_width_) * in_pixel_ * bits_ % 8 != 0)
                 unsupported("tiles whose rows end inside a byte");
             const uint64_t across = (uint64_t(width) + tile_width_ - 1) / tile_width_;
-            band_row_ = std::size_t(across * uint64_t(TIFFTileRowSize64(tif)));
+            const uint64_t tile_row = TIFFTileRowSize64(tif);
+            if (tile_row == 0 || tile_row > uint64_t(PTRDIFF_MAX) ||
+                !raster_bytes(int64_t(across), 1, int64_t(tile_row), 8, &band_row_) ||
+                !raster_bytes(int64_t(across), tile_length_, int64_t(tile_row), 8, &band_bytes_))
+                throw ImageError(Kind::kInvalid, "Input file has an invalid TIFF header.");
         }
         rows_.resize(separate_ ? planes_.size() : 1);
         // libtiff fills a whole scanline, which may be longer than the samples
@@ -246,10 +266,12 @@ class TiffReader : public RasterReader {
         if (!tiled_) {
             TIFF* tif = handles_[separate_ ? k : 0].get();
             const uint16_t plane = separate_ ? planes_[k] : 0;
-            rows_[k].resize(scanline_);
-            if (TIFFReadScanline(tif, rows_[k].data(), y, plane) != 1)
+            // Not zeroed: a compressed row's memory is touched only as it is
+            // decoded, and a row that does not decode whole is never delivered.
+            if (!rows_[k]) rows_[k].reset(new uint8_t[scanline_]);
+            if (TIFFReadScanline(tif, rows_[k].get(), y, plane) != 1)
                 fail(*sources_[separate_ ? k : 0], "Input file has invalid TIFF image data.");
-            return rows_[k].data();
+            return rows_[k].get();
         }
         if (y < band_start_ || y >= band_start_ + tile_length_ || !band_ready_) load_band(y);
         return bands_[k].get() + std::size_t(y - band_start_) * band_row_;
@@ -261,26 +283,33 @@ class TiffReader : public RasterReader {
         band_start_ = y / tile_length_ * tile_length_;
         const std::size_t tile_row = std::size_t(TIFFTileRowSize64(tif));
         const tmsize_t tile_size = TIFFTileSize(tif);
+        const int64_t across = (info_.width + tile_width_ - 1) / tile_width_;
+        std::size_t tile_rows_bytes = 0, band_row = 0;
         if (tile_row == 0 || tile_size <= 0 ||
-            uint64_t(tile_size) < uint64_t(tile_row) * tile_length_ ||
-            band_row_ < tile_row * ((uint64_t(info_.width) + tile_width_ - 1) / tile_width_))
+            !raster_bytes(int64_t(tile_row), tile_length_, 1, 8, &tile_rows_bytes) ||
+            !raster_bytes(across, 1, int64_t(tile_row), 8, &band_row) ||
+            uint64_t(tile_size) < tile_rows_bytes || band_row_ < band_row)
             throw ImageError(Kind::kInvalid, "Input file has invalid TIFF image data.");
-        tile_.resize(std::size_t(tile_size));
+        // Not zeroed either: a tile is touched as it is decoded.
+        if (!tile_ || tile_bytes_ != std::size_t(tile_size)) {
+            tile_.reset(new uint8_t[std::size_t(tile_size)]);
+            tile_bytes_ = std::size_t(tile_size);
+        }
         const uint32_t band_rows = tile_length_;
         if (bands_.empty()) {
             bands_.resize(rows_.size());
             // Not zeroed: the tiles fill every byte that is delivered.
-            for (auto& band : bands_) band.reset(new uint8_t[band_row_ * band_rows]);
+            for (auto& band : bands_) band.reset(new uint8_t[band_bytes_]);
         }
         const uint32_t width = uint32_t(info_.width);
         for (std::size_t k = 0; k < bands_.size(); ++k) {
             const uint16_t plane = separate_ ? planes_[k] : 0;
             for (uint32_t x = 0, column = 0; x < width; x += tile_width_, ++column) {
-                if (TIFFReadTile(tif, tile_.data(), x, band_start_, 0, plane) < 0)
+                if (TIFFReadTile(tif, tile_.get(), x, band_start_, 0, plane) < 0)
                     fail(*sources_[0], "Input file has invalid TIFF image data.");
                 for (uint32_t r = 0; r < band_rows; ++r)
                     std::memcpy(bands_[k].get() + r * band_row_ + column * tile_row,
-                                tile_.data() + std::size_t(r) * tile_row, tile_row);
+                                tile_.get() + std::size_t(r) * tile_row, tile_row);
             }
         }
         band_ready_ = true;
@@ -321,6 +350,7 @@ class TiffReader : public RasterReader {
     }
 
     InputStream input_;
+    bool keep_alpha_;
     std::vector<std::unique_ptr<Source>> sources_;
     std::vector<TiffPtr> handles_;  // after sources_: closed before them
     uint16_t bits_ = 1;
@@ -330,20 +360,22 @@ class TiffReader : public RasterReader {
     bool tiled_ = false;
     std::vector<uint16_t> planes_;  // the samples delivered, in order
     std::size_t scanline_ = 0;
-    std::vector<std::vector<uint8_t>> rows_;
+    std::vector<std::unique_ptr<uint8_t[]>> rows_;
     // Tiles: one row of them per kept plane.
     uint32_t tile_width_ = 0;
     uint32_t tile_length_ = 0;
     std::size_t band_row_ = 0;
+    std::size_t band_bytes_ = 0;
     uint32_t band_start_ = 0;
     bool band_ready_ = false;
-    std::vector<uint8_t> tile_;
+    std::unique_ptr<uint8_t[]> tile_;
+    std::size_t tile_bytes_ = 0;
     std::vector<std::unique_ptr<uint8_t[]>> bands_;
     int64_t done_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<RasterReader> open_tiff_raster(InputStream input) {
-    return std::make_unique<TiffReader>(std::move(input));
+std::unique_ptr<RasterReader> open_tiff_raster(InputStream input, const ReadOptions& options) {
+    return std::make_unique<TiffReader>(std::move(input), options.keep_alpha);
 }

@@ -12,3 +12,9 @@
 // count is negative, bits is out of range, or the size passes PTRDIFF_MAX,
 // the most one allocation can take.
 bool raster_bytes(int64_t width, int64_t rows, int64_t samples, int bits, std::size_t* bytes);
+
+// The largest raster the labelling engine takes: its column bounds are
+// 32-bit, and a run's end plus the one-column slack of 8-neighbour labelling
+// must fit; rows are counted in 32 bits.
+inline constexpr int64_t kMostColumns = INT32_MAX - 2;
+inline constexpr int64_t kMostRows = INT32_MAX;

@@ -1,9 +1,13 @@
 // Image files through the public API: label images written in each format
 // read back exactly, bitmaps read as a byte a pixel, and failures as errors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +16,7 @@
 #include <vector>
 
 #include "runlabel/runlabel.h"
+#include "tests/support/sanitized.h"
 
 namespace {
 
@@ -104,6 +109,22 @@ TEST(Files, BitmapsComeAsAByteAPixel) {
     EXPECT_EQ(image.data, expected);
 }
 
+TEST(Files, AlphaComesAsStored) {
+    Scratch scratch;
+    const std::string path = scratch / "rgba.pam";
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::fputs("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", out);
+        const unsigned char samples[] = {1, 2, 3, 255, 0, 0, 0, 7};
+        std::fwrite(samples, 1, sizeof samples, out);
+        std::fclose(out);
+    }
+    const runlabel::Image image = runlabel::read_image(path);
+    EXPECT_EQ(image.channels, 4);
+    EXPECT_EQ(image.type, runlabel::PixelType::u8);
+    EXPECT_EQ(image.data, (std::vector<unsigned char>{1, 2, 3, 255, 0, 0, 0, 7}));
+}
+
 TEST(Files, FailuresAreErrorsAndLeaveNothing) {
     Scratch scratch;
     int code = 0;
@@ -138,5 +159,135 @@ TEST(Files, FailuresAreErrorsAndLeaveNothing) {
     EXPECT_EQ(code, ENOENT);
     EXPECT_TRUE(fs::is_empty(scratch.dir()));
 }
+
+// Headers claiming far more than their files hold, each as a file and on
+// standard input (where its length is unknown): read_image fails within a
+// second and 100 MB, taking memory only for rows that arrive.
+struct Crafted {
+    const char* name;
+    std::string bytes;
+    std::string from_file;   // the message read by name
+    std::string from_stdin;  // the message read as "-"
+};
+
+void PrintTo(const Crafted& c, std::ostream* os) { *os << c.name; }
+
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string le(uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += char(v >> (8 * i));
+    return s;
+}
+
+// A PNG of a header alone and the start of an image data chunk.
+std::string png_header(uint32_t width, uint32_t height, char interlace) {
+    std::string ihdr =
+        "IHDR" + be32(width) + be32(height) + std::string("\x08\0\0\0", 4) + interlace;
+    uint32_t crc = 0xffffffff;
+    for (char ch : ihdr) {
+        crc ^= uint8_t(ch);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320 & (0 - (crc & 1)));
+    }
+    return "\x89PNG\r\n\x1a\n" + be32(13) + ihdr + be32(~crc) + be32(100000) + "IDAT";
+}
+
+// An uncompressed one-strip grey TIFF of 8 bytes of data.
+std::string tiff_header(uint32_t width, uint32_t height, uint16_t bits) {
+    const uint32_t fields[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, bits},
+                                  {259, 3, 1},     {262, 3, 1},      {273, 4, 8},
+                                  {277, 3, 1},     {278, 4, height}, {279, 4, 8}};
+    std::string file = std::string("II*\0", 4) + le(16, 4) + std::string(8, '\0') + le(9, 2);
+    for (const auto& f : fields)
+        file += le(f[0], 2) + le(f[1], 2) + le(1, 4) + le(f[2], f[1] == 3 ? 2 : 4) +
+                std::string(f[1] == 3 ? 2 : 0, '\0');
+    return file + le(0, 4);
+}
+
+const std::string kWide = "Input file is wider than 2147483645 pixels, more than can be labelled.";
+
+const Crafted kCrafted[] = {
+    {"PamOf2To64Bytes", "P7\nWIDTH 1073741824\nHEIGHT 1073741824\nDEPTH 16\nMAXVAL 255\nENDHDR\n",
+     "Input file is truncated.", "Input file is larger than memory can hold."},
+    {"GreymapOf40000Squared", "P5\n40000 40000\n255\n", "Input file is truncated.",
+     "Input file is truncated."},
+    {"PngOf100000Squared", png_header(100000, 100000, 0), "Input file is truncated.",
+     "Input file is truncated."},
+    {"PngTooWide", png_header(0x7fffffff, 1, 0), kWide, kWide},
+    {"InterlacedPngOf100000Squared", png_header(100000, 100000, 1),
+     "Input file is not a supported PNG image: interlaced, and larger than the 2 GiB an "
+     "interlaced image may take decoded whole.",
+     "Input file is not a supported PNG image: interlaced, and larger than the 2 GiB an "
+     "interlaced image may take decoded whole."},
+    {"TiffOf2To28SixtyFourBitSamples", tiff_header(1u << 28, 1, 64), "Input file is truncated.",
+     "Input file is truncated."},
+};
+
+// Runs read_image in a child limited to 100 MB more than it has mapped, and
+// returns its message ("bad_alloc" when memory ran out first).
+std::string read_image_limited(const std::string& path, const std::string& stdin_file) {
+    int fds[2];
+    if (pipe(fds) != 0) return "(no pipe)";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (!stdin_file.empty()) dup2(open(stdin_file.c_str(), O_RDONLY), 0);
+        if (!kSanitized) {
+            // The address space mapped now, from /proc/self/statm's first field.
+            long pages = 0;
+            if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+                std::fclose(statm);
+            }
+            const rlim_t bytes =
+                rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(100) << 20);
+            const rlimit limit{bytes, bytes};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        std::string message = "(no error)";
+        try {
+            runlabel::read_image(path);
+        } catch (const runlabel::error& e) {
+            message = e.what();
+        } catch (const std::bad_alloc&) {
+            message = "bad_alloc";
+        }
+        if (write(fds[1], message.data(), message.size()) < 0) _exit(2);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string message;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status)) return "(killed by signal " + std::to_string(WTERMSIG(status)) + ")";
+    return message;
+}
+
+class CraftedHeader : public testing::TestWithParam<Crafted> {};
+
+TEST_P(CraftedHeader, FailsFastInLittleMemory) {
+    const Crafted& c = GetParam();
+    Scratch scratch;
+    const std::string path = scratch / "crafted";
+    {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        std::fwrite(c.bytes.data(), 1, c.bytes.size(), out);
+        std::fclose(out);
+    }
+    for (const bool on_stdin : {false, true}) {
+        SCOPED_TRACE(on_stdin ? "standard input" : "by name");
+        const auto start = std::chrono::steady_clock::now();
+        const std::string message =
+            on_stdin ? read_image_limited("-", path) : read_image_limited(path, "");
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(message, on_stdin ? c.from_stdin : c.from_file);
+        EXPECT_LT(took.count(), 2.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CraftedHeader, testing::ValuesIn(kCrafted),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

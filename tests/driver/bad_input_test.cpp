@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -164,6 +167,113 @@ INSTANTIATE_TEST_SUITE_P(
                     // fopen accepts a directory; the first read fails, so no magic is found.
                     BadCase{"InputIsDirectory", "", kNotAnImage, Source::kDirectory}),
     [](const testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
+
+// Headers declaring images far larger than their files, in every format read
+// by content: each, as a file and on a pipe, fails within a second and
+// 100 MB with one line ending in its reason, status 1 and no output file.
+struct HugeHeader {
+    const char* name;
+    std::string bytes;
+    std::string from_file;  // the reason given for the file
+    std::string from_pipe;  // on a pipe, or "" where a pipe is not tried
+};
+
+void PrintTo(const HugeHeader& c, std::ostream* os) { *os << c.name; }
+
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string le(uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += char(v >> (8 * i));
+    return s;
+}
+
+// A PNG signature and 8-bit grey header, then the start of an image data chunk.
+std::string png_header(uint32_t width, uint32_t height, char interlace) {
+    std::string ihdr = "IHDR" + be32(width) + be32(height) + bytes("\x08\0\0\0") + interlace;
+    uint32_t crc = 0xffffffff;
+    for (char ch : ihdr) {
+        crc ^= uint8_t(ch);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320 & (0 - (crc & 1)));
+    }
+    return "\x89PNG\r\n\x1a\n" + be32(13) + ihdr + be32(~crc) + be32(100000) + "IDAT";
+}
+
+// An uncompressed one-strip grey TIFF holding 8 bytes of samples.
+std::string tiff_header(uint32_t width, uint32_t height, uint16_t bits) {
+    const uint32_t fields[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, bits},
+                                  {259, 3, 1},     {262, 3, 1},      {273, 4, 8},
+                                  {277, 3, 1},     {278, 4, height}, {279, 4, 8}};
+    std::string file = bytes("II*\0") + le(16, 4) + std::string(8, '\0') + le(9, 2);
+    for (const auto& f : fields)
+        file += le(f[0], 2) + le(f[1], 2) + le(1, 4) + le(f[2], f[1] == 3 ? 2 : 4) +
+                std::string(f[1] == 3 ? 2 : 0, '\0');
+    return file + le(0, 4);
+}
+
+const std::string kWide = "Input file is wider than 2147483645 pixels, more than can be labelled.";
+const std::string kShort = "Input file is truncated.";
+
+class HugeHeaderInput : public testing::TestWithParam<HugeHeader> {};
+
+TEST_P(HugeHeaderInput, FailsFastInOneLine) {
+    const HugeHeader& c = GetParam();
+    for (const bool pipe : {false, true}) {
+        if (pipe && c.from_pipe.empty()) continue;
+        SCOPED_TRACE(pipe ? "pipe" : "file");
+        Sandbox box;
+        RunOptions options;
+        if (pipe)
+            options.input = c.bytes;
+        else
+            write_file(box / "in", c.bytes);
+        const std::vector<std::string> before = box.entries();
+        const auto start = std::chrono::steady_clock::now();
+        // An option: the input is read by its content, whatever it is.
+        const Outcome outcome = box.run({"-q", pipe ? "-" : "in", "out.tif"}, options);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        const std::string& reason = pipe ? c.from_pipe : c.from_file;
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+        EXPECT_TRUE(outcome.err.size() >= reason.size() + 1 &&
+                    outcome.err.compare(outcome.err.size() - reason.size() - 1, std::string::npos,
+                                        reason + "\n") == 0)
+            << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(box.entries(), before);
+        EXPECT_LT(took.count(), 2.0);
+#ifndef RUNLABEL_TEST_UNDER_ASAN
+        EXPECT_LT(outcome.peak_rss_kb, 100 * 1024);
+#endif
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, HugeHeaderInput,
+    testing::Values(
+        HugeHeader{"PlainBitmap", "P1\n2147483646 1\n1", kWide, kWide},
+        HugeHeader{"PlainGreymap", "P2\n2147483647 2147483647\n65535\n1", kWide, kWide},
+        HugeHeader{"PlainPixmap", "P3\n2147483646 1\n255\n1", kWide, kWide},
+        HugeHeader{"Bitmap", "P4\n2147483647 2147483647\n", kWide, kWide},
+        HugeHeader{"Greymap", "P5\n2147483647 2147483647\n65535\n", kWide, kWide},
+        HugeHeader{"GreymapWidestLabelled", "P5\n2147483645 2147483647\n255\n", kShort, ""},
+        HugeHeader{"GreymapManyRows", "P5\n60000 2147483647\n65535\n", kShort, kShort},
+        HugeHeader{"Pixmap", "P6\n2147483646 2147483647\n65535\n", kWide, kWide},
+        HugeHeader{"Pam", "P7\nWIDTH 2147483647\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nENDHDR\n", kWide,
+                   kWide},
+        HugeHeader{"PamOf2To64Bytes",
+                   "P7\nWIDTH 1073741824\nHEIGHT 1073741824\nDEPTH 16\nMAXVAL 255\nENDHDR\n",
+                   kShort, ""},
+        HugeHeader{"PngTooWide", png_header(0x7fffffff, 1, 0), kWide, kWide},
+        HugeHeader{"PngOf100000Squared", png_header(100000, 100000, 0), kShort, kShort},
+        HugeHeader{"InterlacedPngOf100000Squared", png_header(100000, 100000, 1),
+                   "Input file is not a supported PNG image: interlaced, and larger than the 2 "
+                   "GiB an interlaced image may take decoded whole.",
+                   "Input file is not a supported PNG image: interlaced, and larger than the 2 "
+                   "GiB an interlaced image may take decoded whole."},
+        HugeHeader{"TiffTooWide", tiff_header(0x80000000u, 1, 8), kWide, kWide},
+        HugeHeader{"TiffOf2To28SixtyFourBitSamples", tiff_header(1u << 28, 1, 64), kShort, kShort},
+        HugeHeader{"TiffOf100000Squared", tiff_header(100000, 100000, 16), kShort, kShort}),
+    [](const testing::TestParamInfo<HugeHeader>& info) { return std::string(info.param.name); });
 
 struct EdgeCase {
     const char* name;

@@ -72,4 +72,22 @@ TEST(SixteenBitGreymap, LabelsItsTwoByteSamples) {
     EXPECT_EQ(total_in(classic.out), classic_regions);
 }
 
+// Alpha plays no part in labelling: a transparent pixel of grey 0 is
+// background and an opaque one of grey 0 too.
+TEST(AlphaInput, IsIgnoredWhenLabelling) {
+    const std::vector<uint8_t> grey = {0, 5, 0, 0, 0, 9, 0, 9, 0};
+    const std::vector<uint8_t> alpha = {255, 0, 255, 7, 255, 0, 255, 1, 255};
+    std::string file =
+        "P7\nWIDTH 3\nHEIGHT 3\nDEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n";
+    for (std::size_t i = 0; i < grey.size(); ++i) file += {char(grey[i]), char(alpha[i])};
+    Sandbox box;
+    write_file(box / "in.pam", file);
+    int regions = 0;
+    const std::vector<int> expected = flood_fill_labels(grey, 3, 3, false, 1, &regions);
+    const Outcome outcome = box.run({"-c4", "in.pam", "out.tif"});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(total_in(outcome.out), regions);
+    EXPECT_EQ(labels_in(box / "out.tif"), expected);
+}
+
 }  // namespace

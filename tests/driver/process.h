@@ -37,6 +37,7 @@ struct Outcome {
     int status;  // exit status, or -signal when the process was killed
     std::string out;
     std::string err;
+    long peak_rss_kb = 0;  // the child's largest resident set
 };
 
 inline std::optional<std::string> read_file(const fs::path& path) {
@@ -246,9 +247,11 @@ class Sandbox {
             close(pipe_fds[1]);
         }
         if (options.while_running && pid > 0) options.while_running(pid);
-        Outcome outcome{-1000, "", ""};
+        Outcome outcome{-1000, "", "", 0};
         int wait_status = 0;
-        const bool waited = pid > 0 && waitpid(pid, &wait_status, 0) == pid;
+        rusage usage{};
+        const bool waited = pid > 0 && wait4(pid, &wait_status, 0, &usage) == pid;
+        outcome.peak_rss_kb = usage.ru_maxrss;
         if (drain.joinable()) drain.join();
         if (!waited) {
             ADD_FAILURE() << "could not run " << options.binary;

@@ -8,7 +8,8 @@ usage: make_inputs.py DIR SEED [WIDTH HEIGHT]
 DIR gets mask.pgm (the mask as a raw greymap, 0 and 255) and, per variant,
 NAME.<ext>; where the samples a reader must deliver are known exactly, also
 NAME.expected: those samples in the reader's layout (C order, machine byte
-order, kBit rows packed most significant bit first). A variant whose tool is
+order, kBit rows packed most significant bit first), and for an image with
+alpha NAME-kept.expected, its samples with alpha kept. A variant whose tool is
 missing is left out; the test says which tool it wanted.
 """
 import shutil
@@ -109,8 +110,10 @@ Image.fromarray(rgb8).save(path("png-rgb.png"))
 expect("png-rgb", rgb8)
 Image.fromarray(np.dstack([rgb8, alpha])).save(path("png-rgba.png"))
 expect("png-rgba", rgb8)
+expect("png-rgba-kept", np.dstack([rgb8, alpha]))
 Image.fromarray(np.dstack([grey8, alpha])).save(path("png-grey-alpha.png"))
 expect("png-grey-alpha", grey8)
+expect("png-grey-alpha-kept", np.dstack([grey8, alpha]))
 indices = values(np.uint8, 200)
 palette = Image.fromarray(indices, mode="P")
 palette.putpalette([(7 * i + 40) % 256 for i in range(768)])  # index 0 is not black
@@ -156,6 +159,7 @@ expect("tiff-rgb-planar", rgb8)
 tifffile.imwrite(path("tiff-rgba.tif"), np.dstack([rgb8, alpha]), photometric="rgb",
                  extrasamples=["unassalpha"])
 expect("tiff-rgba", rgb8)
+expect("tiff-rgba-kept", np.dstack([rgb8, alpha]))
 tifffile.imwrite(path("tiff-tiled16.tif"), grey16, photometric="minisblack", tile=(16, 16))
 expect("tiff-tiled16", grey16)
 tifffile.imwrite(path("tiff-tiled-planar-rgb.tif"), np.moveaxis(rgb8, 2, 0), photometric="rgb",
@@ -203,6 +207,7 @@ with open(path("alpha.pgm"), "wb") as f:
 if run("pamstack", "-tupletype=RGB_ALPHA", path("rgb.ppm"), path("alpha.pgm"),
        stdout=path("pam-rgb-alpha.pam")):
     expect("pam-rgb-alpha", rgb8)
+    expect("pam-rgb-alpha-kept", np.dstack([rgb8, alpha]))
 shutil.copy(path("rgb.ppm"), path("ppm-raw.ppm"))
 expect("ppm-raw", rgb8)
 

@@ -58,7 +58,14 @@ const BadInput kNetpbm[] = {
     {"PixmapWidthOverflows", "P6\n99999999999 1\n255\n", Kind::kInvalid,
      "Input file has an invalid PPM header."},
     {"BitmapTruncated", "P4\n9 2\n\xff\x80\xff", Kind::kTruncated, "Input file is truncated."},
-    {"GreymapAbsurdSize", "P5\n2147483647 2147483647\n255\nabc", Kind::kTruncated,
+    // What can never be labelled is refused before the file's length is asked.
+    {"GreymapAbsurdSize", "P5\n2147483647 2147483647\n255\nabc", Kind::kUnsupported,
+     "Input file is wider than 2147483645 pixels, more than can be labelled."},
+    {"BitmapTooWide", "P4\n2147483646 1\n\xff", Kind::kUnsupported,
+     "Input file is wider than 2147483645 pixels, more than can be labelled."},
+    {"PlainBitmapTooWide", "P1\n2147483646 1\n1", Kind::kUnsupported,
+     "Input file is wider than 2147483645 pixels, more than can be labelled."},
+    {"WidestGreymapBeyondFile", "P5\n2147483645 1\n255\nabc", Kind::kTruncated,
      "Input file is truncated."},
     {"PlainBitmapBadDigit", "P1\n2 1\n0 2\n", Kind::kInvalid,
      "Input file has an invalid PBM raster."},
@@ -89,6 +96,9 @@ const BadInput kNetpbm[] = {
      Kind::kTruncated, "Input file is truncated."},
     {"PamAbsurdDepth",
      "P7\nWIDTH 2147483647\nHEIGHT 2147483647\nDEPTH 65535\nMAXVAL 65535\nENDHDR\nab",
+     Kind::kUnsupported, "Input file is wider than 2147483645 pixels, more than can be labelled."},
+    {"PamSizeOverflowing64Bits",
+     "P7\nWIDTH 1073741824\nHEIGHT 1073741824\nDEPTH 16\nMAXVAL 65535\nENDHDR\nab",
      Kind::kTruncated, "Input file is truncated."},
 };
 INSTANTIATE_TEST_SUITE_P(Netpbm, RefusedInput, testing::ValuesIn(kNetpbm),
@@ -114,12 +124,14 @@ std::string small_png() {
 
 std::string big_endian(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 
-// The PNG with its IHDR fields replaced and the CRC left as it was, or made
-// right (so that only libpng's field checks see the change).
-std::string with_header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour) {
+// The PNG with its IHDR fields replaced and the CRC made right (so that only
+// libpng's field checks see the change).
+std::string with_header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour,
+                        uint8_t interlace = 0) {
     std::string png = small_png();
     std::string fields = big_endian(width) + big_endian(height) + char(depth) + char(colour);
     png.replace(16, 10, fields);
+    png[28] = char(interlace);
     // CRC-32 over type and data, as PNG defines it.
     uint32_t crc = 0xffffffff;
     for (std::size_t i = 12; i < 29; ++i) {
@@ -153,8 +165,17 @@ std::vector<BadInput> png_cases() {
          "Input file has an invalid PNG header."},
         {"WidthPastPngLimit", with_header(0x80000000u, 3, 8, 0), Kind::kInvalid,
          "Input file has an invalid PNG header."},
-        {"AbsurdHeight", with_header(5, 0x7fffffff, 8, 0), Kind::kInvalid,
-         "Input file has invalid PNG image data."},
+        // Sizes whose data could not fit in the file, compressed as tightly
+        // as deflate can, are refused before their rows are asked for.
+        {"AbsurdHeight", with_header(5, 0x7fffffff, 8, 0), Kind::kTruncated,
+         "Input file is truncated."},
+        {"HugeInterlacedHeightBeyondFile", with_header(1000, 100000, 8, 0, 1), Kind::kTruncated,
+         "Input file is truncated."},
+        {"WidthPastLabelling", with_header(0x7fffffff, 1, 8, 0), Kind::kUnsupported,
+         "Input file is wider than 2147483645 pixels, more than can be labelled."},
+        {"InterlacedPast2GiB", with_header(100000, 100000, 8, 0, 1), Kind::kUnsupported,
+         "Input file is not a supported PNG image: interlaced, and larger than the 2 GiB an "
+         "interlaced image may take decoded whole."},
     };
 }
 INSTANTIATE_TEST_SUITE_P(Png, RefusedInput, testing::ValuesIn(png_cases()),
@@ -242,6 +263,11 @@ std::vector<BadInput> tiff_cases() {
          "Input file has an invalid TIFF header."},
         {"AbsurdHeight", grey_tiff(4, 0x7fffffff, 8, 1, four), Kind::kTruncated,
          "Input file is truncated."},
+        // Uncompressed samples beyond the file are refused before a row is taken.
+        {"UncompressedRowPastFile", grey_tiff(1u << 28, 1, 64, 1, std::string(8, '\0')),
+         Kind::kTruncated, "Input file is truncated."},
+        {"WidthPastLabelling", grey_tiff(0x80000000u, 1, 8, 1, four), Kind::kUnsupported,
+         "Input file is wider than 2147483645 pixels, more than can be labelled."},
     };
 }
 INSTANTIATE_TEST_SUITE_P(Tiff, RefusedInput, testing::ValuesIn(tiff_cases()),

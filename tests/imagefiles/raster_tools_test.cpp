@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -162,6 +163,27 @@ INSTANTIATE_TEST_SUITE_P(Formats, ToolInputs, testing::ValuesIn(kCases), [](cons
         if (*p != '-') name += *p;
     return name;
 });
+
+// With alpha kept, it comes as the last channel, as stored.
+TEST_F(ToolInputs, KeepsAlphaAsTheLastChannelWhenAsked) {
+    if (!generated_) GTEST_SKIP() << "make_inputs.py did not run";
+    ReadOptions options;
+    options.keep_alpha = true;
+    for (const char* name : {"png-rgba.png", "png-grey-alpha.png", "tiff-rgba.tif",
+                             "pam-rgb-alpha.pam", "png-rgb.png", "tiff-rgb.tif"}) {
+        SCOPED_TRACE(name);
+        const std::string input = file(name);
+        if (!std::filesystem::exists(input)) continue;
+        const int channels = open_raster(input.c_str())->info().channels;
+        auto reader = open_raster(input.c_str(), options);
+        const std::string stem(name, std::strrchr(name, '.'));
+        const std::string kept = file(stem + "-kept.expected");
+        const bool alpha = std::filesystem::exists(kept);
+        EXPECT_EQ(reader->info().alpha, alpha);
+        EXPECT_EQ(reader->info().channels, channels + (alpha ? 1 : 0));
+        EXPECT_EQ(read_all(*reader), slurp(alpha ? kept : file(stem + ".expected")));
+    }
+}
 
 // Through a pipe nothing can be rewound: the signature is replayed, and a
 // TIFF goes through a temporary copy.
