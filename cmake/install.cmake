@@ -21,6 +21,24 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/runlabelConfigVersion.cma
 install(FILES ${PROJECT_BINARY_DIR}/runlabelConfig.cmake
     ${PROJECT_BINARY_DIR}/runlabelConfigVersion.cmake DESTINATION ${config_dir})
 
+# The pkg-config file finds the prefix from its own place, so that a tree
+# installed anywhere (--prefix) or moved builds with plain pkg-config.
+set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE ${CMAKE_INSTALL_LIBDIR})
+    set(pc_prefix ${CMAKE_INSTALL_PREFIX})
+else()
+    file(RELATIVE_PATH pc_up /prefix/${pc_dir} /prefix)
+    string(REGEX REPLACE "/$" "" pc_up ${pc_up})
+    set(pc_prefix "\${pcfiledir}/${pc_up}")
+endif()
+foreach(dir LIBDIR INCLUDEDIR)
+    string(TOLOWER pc_${dir} variable)
+    if(IS_ABSOLUTE ${CMAKE_INSTALL_${dir}})
+        set(${variable} ${CMAKE_INSTALL_${dir}})
+    else()
+        set(${variable} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    endif()
+endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/runlabel.pc.in ${PROJECT_BINARY_DIR}/runlabel.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/runlabel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/runlabel.pc DESTINATION ${pc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/runlabel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

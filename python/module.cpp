@@ -265,25 +265,11 @@ bool overlap(const pixels::Image& image, const LabelView& out, const py::array& 
     return a.first < b.second && b.first < a.second;
 }
 
-std::uint64_t first_label_of(const py::object& offset) {
-    auto index = py::reinterpret_steal<py::object>(PyNumber_Index(offset.ptr()));
-    if (!index) {
-        PyErr_Clear();
-        throw py::type_error("offset must be an integer, not " + type_name(offset));
-    }
-    int overflow = 0;
-    const long long small = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    if (overflow < 0 || (overflow == 0 && small < 1)) {
-        throw py::value_error("offset must be at least 1, not " + text_of(index));
-    }
-    return integer_of(index, "offset", 1, UINT64_MAX, "below 2**64");
-}
-
 py::tuple label(const py::object& image, const py::object& connectivity, const py::object& dtype,
                 const py::object& out, const py::object& offset, const py::object& min_area,
                 const py::object& sort, const py::object& threads) {
     runlabel::Options options = options_of(connectivity, min_area, sort, threads);
-    options.first_label = first_label_of(offset);
+    options.first_label = integer_of(offset, "offset", 1, UINT64_MAX, "1 to 2**64 - 1");
     const pixels::Image pixels(image, 0);
     const std::string size = size_text(pixels.height(), pixels.width());
     const std::string labelling = "to label a " + size + " image (its runs and their tables)";

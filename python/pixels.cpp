@@ -80,7 +80,7 @@ Image::Image(const py::object& image, int min_dims) {
     const bool whole = size == 1 || size == 2 || size == 4 || size == 8;
     bool integers = true;
     sample_size_ = static_cast<int>(size);
-    mask_ = all_ones(size);
+    mask_ = whole ? all_ones(size) : 0;
     if (kind == 'b' && size == 1) {
         view_.type = PixelType::boolean;
     } else if ((kind == 'i' || kind == 'u') && whole) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build into a scratch prefix, then builds and runs a consumer
-# against it twice: through CMake's find_package and through pkg-config.
+# Installs a build into a scratch prefix, then builds and runs a C++17
+# consumer against it twice: through CMake's find_package and through plain
+# pkg-config.
 #   tests/consumer/check.sh [BUILD_DIR]     (default build/release)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -9,16 +10,18 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/runlabel-consumer.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-cmake -S tests/consumer -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-cmake --build "$work/build" >/dev/null
+{ cmake -S tests/consumer -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" &&
+    cmake --build "$work/build"; } >"$work/build.log" 2>&1 ||
+    { cat "$work/build.log" >&2; echo "consumer: the CMake build failed" >&2; exit 1; }
 libdir=$(dirname "$(find "$work/prefix" -name "librunlabel.so" | head -n 1)")
 LD_LIBRARY_PATH="$libdir" "$work/build/consumer"
 
+# Plain pkg-config, as the README says: the .pc file finds the prefix from
+# its own place.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
-# The .pc file names the prefix the build was configured with; point it here.
-flags=$(pkg-config --define-variable=prefix="$work/prefix" --cflags --libs runlabel)
+flags=$(pkg-config --cflags --libs runlabel)
 # shellcheck disable=SC2086
-c++ tests/consumer/main.cpp $flags -o "$work/consumer-pc"
+c++ -std=c++17 -DCONSUMER_CPLUSPLUS=201703L tests/consumer/main.cpp $flags -o "$work/consumer-pc"
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pc" >/dev/null
 # The Python package, where the build made one, imports from where it was
 # put, its stub and typing marker beside it.

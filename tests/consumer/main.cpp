@@ -6,6 +6,12 @@
 #include <cstdio>
 #include <vector>
 
+// Built in the standard its build asked for, which the library's own flags
+// must not have raised.
+#ifdef CONSUMER_CPLUSPLUS
+static_assert(__cplusplus == CONSUMER_CPLUSPLUS, "the consumer was not built in its own standard");
+#endif
+
 int main() {
     const int width = 6, height = 3;
     const std::vector<uint8_t> mask = {1, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0};
