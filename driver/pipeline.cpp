@@ -12,6 +12,7 @@
 #include "driver/help.h"
 #include "driver/label_input.h"
 #include "driver/options.h"
+#include "driver/output_names.h"
 #include "driver/progress.h"
 #include "driver/report.h"
 #include "driver/write_outputs.h"
@@ -44,14 +45,27 @@ int run(const Options& options) {
     std::FILE* stream = choose_report_stream(outputs);
     Report report(options.quiet ? nullptr : stream);
 
+    bool classic = options.plain && classic_output_name(options.output);
+    // Names refused outright, before any work; given no option, once the
+    // input's header has told whether the run is the classic form.
+    auto refused = [&] {
+        const std::string refusal = classic ? "" : refuse_output_names(options);
+        if (!refusal.empty()) std::fprintf(stderr, "runlabel: %s\n", refusal.c_str());
+        return !refusal.empty();
+    };
+    if (!options.plain && refused()) return 2;
+
     const std::time_t t0 = std::time(nullptr);
     progress_start(!options.quiet);
     LabelledInput input;
     std::time_t t1 = 0;
-    bool classic = options.plain && classic_output_name(options.output);
     try {
-        input =
-            label_input(options, open_labelled_input(options, &classic), progress_rows_read, &t1);
+        OpenedInput opened = open_labelled_input(options, &classic);
+        if (options.plain && refused()) {
+            progress_end();
+            return 2;
+        }
+        input = label_input(options, std::move(opened), progress_rows_read, &t1);
     } catch (const ImageError& e) {
         progress_end();
         if (e.kind() == ImageError::Kind::kNotFound) fatal_error("Input file not found");
