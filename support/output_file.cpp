@@ -187,14 +187,17 @@ bool OutputFile::in_memory() const {
 
 bool OutputFile::flush() {
     if (stream_ == nullptr) return committed_;
-    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) failed_ = true;
+    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) note_failure();
     return !failed_;
 }
 
 bool OutputFile::commit() {
     if (stream_ == nullptr) return committed_;
     bool ok = !failed_ && std::ferror(stream_) == 0;
-    if (std::fclose(stream_) != 0) ok = false;
+    if (std::fclose(stream_) != 0) {
+        if (ok) note_failure();
+        ok = false;
+    }
     stream_ = nullptr;
     State& state = *state_;
     switch (state.mode) {
@@ -212,8 +215,10 @@ bool OutputFile::commit() {
         case State::Mode::kTemporary: {
             FatalSignalsBlocked blocked;
             if (ok && renameat(state.dir_fd, state.temporary.c_str(), state.dir_fd,
-                               state.target.c_str()) != 0)
+                               state.target.c_str()) != 0) {
+                note_failure();
                 ok = false;
+            }
             if (!ok) unlinkat(state.dir_fd, state.temporary.c_str(), 0);
             release_cleanup_slot(state.slot);
             close(state.dir_fd);

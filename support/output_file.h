@@ -4,6 +4,7 @@
 // and devices are written straight through.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -46,6 +47,10 @@ class OutputFile {
     // it commits any, so that a late failure leaves none of them replaced.
     bool flush();
 
+    // The errno value of the first flush, close or rename that failed here,
+    // or 0 (after fail() alone, or before any failure).
+    int error() const { return error_; }
+
     // Flushes and closes the stream and moves the temporary over the name.
     // Returns false, leaving the old file (if any) as it was and no temporary
     // behind, when anything written, the close or the rename failed, or after
@@ -54,11 +59,16 @@ class OutputFile {
 
   private:
     OutputFile() = default;
+    void note_failure() {
+        if (error_ == 0) error_ = errno;
+        failed_ = true;
+    }
 
     std::FILE* stream_ = nullptr;
     bool seekable_ = false;
     bool failed_ = false;
     bool committed_ = false;
+    int error_ = 0;
     // Implementation state (final path, temporary path, signal-cleanup slot).
     struct State;
     std::unique_ptr<State> state_;
