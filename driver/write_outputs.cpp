@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -84,13 +85,32 @@ OutputFailure failed(const std::string& name, const ImageError& e) {
     return {name, nullptr, 0, e.what()};
 }
 
+// A file that would have to be overwritten where it is, a failed write
+// losing it: refused unless asked for, with what to ask.
+OutputFailure refused_in_place(const std::string& name, int code) {
+    std::string reason = "no temporary file can be made beside it";
+    if (code != 0) reason += std::string(" (") + std::strerror(code) + ")";
+    return {name, kOpenFailed, 0,
+            reason +
+                "; give --in-place to overwrite it directly, knowing that a failed write "
+                "then loses it"};
+}
+
+// Opens an output file, in place only when allowed.
+std::unique_ptr<OutputFile> open_file(const std::string& name, InPlace in_place) {
+    errno = 0;
+    bool refused = false;
+    std::unique_ptr<OutputFile> file = OutputFile::open(name.c_str(), in_place, &refused);
+    if (refused) throw refused_in_place(name, errno);
+    if (!file) throw failed(name, kOpenFailed, errno);
+    return file;
+}
+
 // Opens the output and its writer.
-void open_output(Output& out) {
+void open_output(Output& out, InPlace in_place) {
     try {
         if (out.name != "-") {
-            errno = 0;
-            out.file = OutputFile::open(out.name.c_str());
-            if (!out.file) throw failed(out.name, kOpenFailed, errno);
+            out.file = open_file(out.name, in_place);
             out.writer = create_writer(out.format, *out.file, out.layout);
         } else {
             out.writer = create_stream_writer(out.format, stdout, false, out.layout);
@@ -188,7 +208,9 @@ void write_outputs(const Options& options, bool classic, const runlabel::Labelin
     if (!options.color.empty()) outputs.push_back(color_output(options, labeling));
     // Every writer checks its layout before anything is written; opening them
     // all first also makes sure no file is begun unless all can be.
-    for (Output& out : outputs) open_output(out);
+    // The classic form has always written in place where it had to.
+    const InPlace in_place = options.in_place || classic ? InPlace::kAllowed : InPlace::kRefused;
+    for (Output& out : outputs) open_output(out, in_place);
     // A file in memory takes memory: one that would not fit is refused now,
     // with the memory message, rather than the process killed as it grows.
     uint64_t in_memory = 0;
@@ -279,9 +301,7 @@ void write_outputs(const Options& options, bool classic, const runlabel::Labelin
     if (!options.stats.empty()) {
         std::FILE* stream = stdout;
         if (options.stats != "-") {
-            errno = 0;
-            table = OutputFile::open(options.stats.c_str());
-            if (!table) throw failed(options.stats, kOpenFailed, errno);
+            table = open_file(options.stats, in_place);
             stream = table->stream();
         }
         errno = 0;

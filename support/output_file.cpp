@@ -80,7 +80,8 @@ struct OutputFile::State {
     int slot = -1;
 };
 
-std::unique_ptr<OutputFile> OutputFile::open(const char* name) {
+std::unique_ptr<OutputFile> OutputFile::open(const char* name, InPlace in_place, bool* refused) {
+    if (refused != nullptr) *refused = false;
     if (name == nullptr) return nullptr;
     std::unique_ptr<OutputFile> out(new OutputFile);
     out->state_ = std::make_unique<State>();
@@ -91,6 +92,16 @@ std::unique_ptr<OutputFile> OutputFile::open(const char* name) {
     // terminals and devices (straight through), and regular files whose
     // directory will not hold one (in place).
     const auto open_directly = [&](State::Mode mode) -> std::unique_ptr<OutputFile> {
+        // A new file has nothing to lose; an existing one only when asked.
+        const int why = errno;
+        struct stat named {};
+        if (mode == State::Mode::kInPlace && in_place == InPlace::kRefused &&
+            stat(name, &named) == 0 && S_ISREG(named.st_mode)) {
+            if (refused != nullptr) *refused = true;
+            errno = why;
+            return nullptr;
+        }
+        errno = why;
         out->stream_ = std::fopen(name, "wb");
         if (out->stream_ == nullptr) return nullptr;
         struct stat opened {};
@@ -146,6 +157,7 @@ std::unique_ptr<OutputFile> OutputFile::open(const char* name) {
         close(state.dir_fd);
         state.dir_fd = -1;
         // Out of space or quota: writing over the old file would only lose it.
+        errno = error;
         if (error == ENOSPC || error == EDQUOT) return nullptr;
         return open_directly(State::Mode::kInPlace);
     }

@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <memory>
 
+// Whether a regular file whose directory will take no temporary may be
+// written where it is, losing its old content to any failure on the way.
+enum class InPlace { kAllowed, kRefused };
+
 class OutputFile {
   public:
     // Opens name for writing. A regular file (existing or new, behind any
@@ -15,11 +19,15 @@ class OutputFile {
     // resolves to, with the permission bits (and, where allowed, the owner) of
     // the file it will replace; a new file gets what fopen would give it.
     // Where no temporary can be made there, the file is opened in place and,
-    // on failure, removed as long as it is a plain regular file. Returns
-    // nullptr when the name cannot be opened at all, when an existing file may
-    // not be written, and when the file system has no room for a new file
-    // (callers say "Output file open failed"). Thread-safe.
-    static std::unique_ptr<OutputFile> open(const char* name);
+    // on failure, removed as long as it is a plain regular file; with
+    // InPlace::kRefused an existing regular file is not opened so, and
+    // *refused (when given) is set, errno saying why no temporary could be
+    // made. Returns nullptr when the name cannot be opened at all, when an
+    // existing file may not be written, and when the file system has no room
+    // for a new file (callers say "Output file open failed"), errno telling
+    // why. Thread-safe.
+    static std::unique_ptr<OutputFile> open(const char* name, InPlace in_place = InPlace::kAllowed,
+                                            bool* refused = nullptr);
 
     // Discards the output unless committed: removes the temporary (or the
     // partial in-place file), leaving the old file as it was.
