@@ -128,6 +128,11 @@ Image read_image(const std::string& path) {
 
 void write_labels(const std::string& path, const LabelView& labels) {
     const LabelView view = detail::checked(labels);
+    const std::string unwritten = path == "-" ? "" : unwritten_image_extension(path.c_str());
+    if (!unwritten.empty()) {
+        throw error(path + ": " + unwritten +
+                    " is not written; name it .png, .tif, .tiff, .npy, .pam or .pgm");
+    }
     const OutputFormat format = path == "-" ? OutputFormat::kPgm : format_for_name(path.c_str());
     const std::size_t size = detail::label_size(view.type);
     if (format == OutputFormat::kPgm && size > 2) {

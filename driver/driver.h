@@ -11,5 +11,8 @@
 // file or pipe), 0 returned; 1 after "Standard output write failed" when the
 // report could not be written, or after the reader's message for a bad input;
 // unopenable files and exhausted memory stop the process through fatal_error.
-// Any other run reads its input by content and writes what the options ask.
+// Any other run reads its input by content and writes what the options ask;
+// it reports only once every output is in place, and ends any failure with
+// one line, "runlabel: FILE: reason", and status 1 (2 for a name refused
+// before any work).
 int run_command_line(int argc, char** argv);

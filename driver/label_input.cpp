@@ -4,7 +4,10 @@
 // band's channels are folded into first.
 #include "driver/label_input.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -82,6 +85,13 @@ OpenedInput open_labelled_input(const Options& options, bool* classic) {
     OpenedInput opened;
     opened.watch = std::make_unique<InputWatch>(options.input);
     *classic = options.plain && classic_output_name(options.output);
+    // A directory opens, then fails its first read: no greymap, and no image.
+    struct stat named {};
+    if (options.input != "-" && stat(options.input.c_str(), &named) == 0 &&
+        S_ISDIR(named.st_mode)) {
+        *classic = false;
+        throw ImageError(ImageError::Kind::kNotFound, "Input file not found", EISDIR);
+    }
     if (*classic) {
         opened.reader = open_plain_raster(options.input.c_str(), classic);
     } else {

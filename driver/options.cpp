@@ -22,6 +22,7 @@ enum class Id {
     kDepth,
     kThreads,
     kQuiet,
+    kInPlace,
     kHelp,
     kVersion
 };
@@ -42,6 +43,7 @@ constexpr OptionDef kOptionDefs[] = {
     {Id::kDepth, "depth", 'd', true},
     {Id::kThreads, "threads", 'j', true},
     {Id::kQuiet, "quiet", 'q', false},
+    {Id::kInPlace, "in-place", 0, false},
     {Id::kHelp, "help", 'h', false},
     {Id::kVersion, "version", 0, false},
 };
@@ -102,6 +104,9 @@ std::string apply(const OptionDef& def, std::string_view value, Options& o) {
             break;
         case Id::kQuiet:
             o.quiet = true;
+            break;
+        case Id::kInPlace:
+            o.in_place = true;
             break;
         case Id::kHelp:
         case Id::kVersion:

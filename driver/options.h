@@ -17,6 +17,9 @@ struct Options {
     int depth = 0;    // label bits for the formats that choose; 0: the narrowest
     int threads = 0;  // 0: every core the process may use
     bool quiet = false;
+    // An output whose directory takes no temporary is written where it is,
+    // rather than refused.
+    bool in_place = false;
     // No option given. With a raw greymap in and an OUTPUT of no format of its
     // own (classic_output_name) the run is the classic form, whose output
     // stays exactly as it was; any other input is read by its content.

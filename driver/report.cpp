@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -40,11 +41,18 @@ std::FILE* choose_report_stream(const std::vector<std::string>& outputs) {
     return stdout;
 }
 
-bool report_complete(std::FILE* report) {
+bool report_complete(std::FILE* report, bool classic) {
     if (report != stdout) std::fflush(report);
+    errno = 0;
     const bool ok = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-    if (!ok) std::fprintf(stderr, "Standard output write failed\n");
-    return ok;
+    if (ok) return true;
+    if (classic) {
+        std::fprintf(stderr, "Standard output write failed\n");
+    } else {
+        std::fprintf(stderr, "runlabel: standard output: %s\n",
+                     errno != 0 ? std::strerror(errno) : "write failed");
+    }
+    return false;
 }
 
 StdoutRoutedTo::StdoutRoutedTo(std::FILE* report) {

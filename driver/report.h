@@ -17,8 +17,9 @@
 std::FILE* choose_report_stream(const std::vector<std::string>& outputs);
 
 // Flushes the report and standard output. True when every byte got out;
-// otherwise says "Standard output write failed" on standard error.
-bool report_complete(std::FILE* report);
+// otherwise says "Standard output write failed" on standard error, or, for a
+// run that is not the classic form, "runlabel: standard output: " and why.
+bool report_complete(std::FILE* report, bool classic);
 
 // For the length of a scope, sends what is printed on standard output to the
 // report stream (at the descriptor level), for code that prints to standard

@@ -4,8 +4,10 @@
 #include "driver/write_outputs.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -69,15 +71,52 @@ struct Output {
     std::unique_ptr<RasterWriter> writer;
 };
 
-// Opens the output and its writer; ends the run when the name cannot be
-// opened.
-void open_output(Output& out) {
-    if (out.name != "-") {
-        out.file = OutputFile::open(out.name.c_str());
-        if (!out.file) throw FatalFailure{"Output file open failed"};
-        out.writer = create_writer(out.format, *out.file, out.layout);
-    } else {
-        out.writer = create_stream_writer(out.format, stdout, false, out.layout);
+constexpr const char* kOpenFailed = "Output file open failed";
+constexpr const char* kWriteFailed = "Output file write failed";
+
+// A failed open or write of name, with the system's reason when it gave one.
+OutputFailure failed(const std::string& name, const char* classic, int code) {
+    return {name, classic, code, classic == kOpenFailed ? "cannot be opened" : "write failed"};
+}
+
+// A writer's failure: a refused layout, or a write that did not get out.
+OutputFailure failed(const std::string& name, const ImageError& e) {
+    if (e.kind() == ImageError::Kind::kOutput) return failed(name, kWriteFailed, e.code());
+    return {name, nullptr, 0, e.what()};
+}
+
+// A file that would have to be overwritten where it is, a failed write
+// losing it: refused unless asked for, with what to ask.
+OutputFailure refused_in_place(const std::string& name, int code) {
+    std::string reason = "no temporary file can be made beside it";
+    if (code != 0) reason += std::string(" (") + std::strerror(code) + ")";
+    return {name, kOpenFailed, 0,
+            reason +
+                "; give --in-place to overwrite it directly, knowing that a failed write "
+                "then loses it"};
+}
+
+// Opens an output file, in place only when allowed.
+std::unique_ptr<OutputFile> open_file(const std::string& name, InPlace in_place) {
+    errno = 0;
+    bool refused = false;
+    std::unique_ptr<OutputFile> file = OutputFile::open(name.c_str(), in_place, &refused);
+    if (refused) throw refused_in_place(name, errno);
+    if (!file) throw failed(name, kOpenFailed, errno);
+    return file;
+}
+
+// Opens the output and its writer.
+void open_output(Output& out, InPlace in_place) {
+    try {
+        if (out.name != "-") {
+            out.file = open_file(out.name, in_place);
+            out.writer = create_writer(out.format, *out.file, out.layout);
+        } else {
+            out.writer = create_stream_writer(out.format, stdout, false, out.layout);
+        }
+    } catch (const ImageError& e) {
+        throw failed(out.name, e);
     }
 }
 
@@ -161,22 +200,30 @@ void paint_band(const Output& out, const runlabel::Labeling& labeling, int64_t r
 void write_outputs(const Options& options, bool classic, const runlabel::Labeling& labeling,
                    const RasterInfo& input, void (*rows_written)(int64_t rows, int64_t of)) {
     std::vector<Output> outputs;
-    outputs.push_back(label_output(options, classic, labeling, input));
+    try {
+        outputs.push_back(label_output(options, classic, labeling, input));
+    } catch (const ImageError& e) {
+        throw failed(options.output, e);
+    }
     if (!options.color.empty()) outputs.push_back(color_output(options, labeling));
     // Every writer checks its layout before anything is written; opening them
     // all first also makes sure no file is begun unless all can be.
-    for (Output& out : outputs) open_output(out);
+    // The classic form has always written in place where it had to.
+    const InPlace in_place = options.in_place || classic ? InPlace::kAllowed : InPlace::kRefused;
+    for (Output& out : outputs) open_output(out, in_place);
     // A file in memory takes memory: one that would not fit is refused now,
     // with the memory message, rather than the process killed as it grows.
     uint64_t in_memory = 0;
+    std::string in_memory_name;
     for (const Output& out : outputs) {
         if (out.file && out.file->in_memory()) {
             in_memory += row_bytes(out.layout.sample, out.layout.channels, out.layout.width) *
                          static_cast<uint64_t>(out.layout.height);
+            if (in_memory_name.empty()) in_memory_name = out.name;
         }
     }
     if (in_memory > 0 && in_memory > page_headroom()) {
-        throw FatalFailure{"Memory allocation failure"};
+        throw OutputFailure{in_memory_name, "Memory allocation failure", ENOMEM, ""};
     }
     std::vector<runlabel::Region> regions;
     if (!options.stats.empty()) regions = labeling.regions();
@@ -206,9 +253,14 @@ void write_outputs(const Options& options, bool classic, const runlabel::Labelin
     auto write_band = [&](int64_t k, int slot) {
         const int64_t row = k * band_rows;
         const int64_t rows = std::min(band_rows, height - row);
-        for (std::size_t i = 0; i < outputs.size(); ++i)
-            outputs[i].writer->write_rows(slot_bands[static_cast<std::size_t>(slot)][i]->data(),
-                                          rows);
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            try {
+                outputs[i].writer->write_rows(slot_bands[static_cast<std::size_t>(slot)][i]->data(),
+                                              rows);
+            } catch (const ImageError& e) {
+                throw failed(outputs[i].name, e);
+            }
+        }
         if (rows_written != nullptr) rows_written(row + rows, height);
     };
     auto paint = [&] {
@@ -237,35 +289,39 @@ void write_outputs(const Options& options, bool classic, const runlabel::Labelin
         }
     };
     run_on_workers(static_cast<int>(painters), static_cast<int>(painters), [&](int) { paint(); });
-    try {
-        order.rethrow();
-        for (Output& out : outputs) out.writer->finish();
-    } catch (const ImageError& e) {
-        if (e.kind() != ImageError::Kind::kOutput) throw;
-        throw FatalFailure{"Output file write failed"};
+    order.rethrow();
+    for (Output& out : outputs) {
+        try {
+            out.writer->finish();
+        } catch (const ImageError& e) {
+            throw failed(out.name, e);
+        }
     }
     std::unique_ptr<OutputFile> table;
     if (!options.stats.empty()) {
         std::FILE* stream = stdout;
         if (options.stats != "-") {
-            table = OutputFile::open(options.stats.c_str());
-            if (!table) throw FatalFailure{"Output file open failed"};
+            table = open_file(options.stats, in_place);
             stream = table->stream();
         }
+        errno = 0;
         if (!write_region_table(stream, regions, wants_json(options.stats))) {
+            const int code = errno;
             if (table) table->fail();
-            throw FatalFailure{"Output file write failed"};
+            throw failed(options.stats, kWriteFailed, code);
         }
     }
     // All complete: the writers done, every byte out of its buffer, then all
     // put in place.
     for (Output& out : outputs) out.writer.reset();
-    bool flushed = !table || table->flush();
-    for (Output& out : outputs) flushed = (!out.file || out.file->flush()) && flushed;
-    if (!flushed) throw FatalFailure{"Output file write failed"};
+    if (table && !table->flush()) throw failed(options.stats, kWriteFailed, table->error());
     for (Output& out : outputs) {
-        if (out.file && !out.file->commit()) throw FatalFailure{"Output file write failed"};
-        if (!out.file && std::fflush(stdout) != 0) throw FatalFailure{"Output file write failed"};
+        if (out.file && !out.file->flush()) throw failed(out.name, kWriteFailed, out.file->error());
     }
-    if (table && !table->commit()) throw FatalFailure{"Output file write failed"};
+    for (Output& out : outputs) {
+        if (out.file && !out.file->commit())
+            throw failed(out.name, kWriteFailed, out.file->error());
+        if (!out.file && std::fflush(stdout) != 0) throw failed(out.name, kWriteFailed, errno);
+    }
+    if (table && !table->commit()) throw failed(options.stats, kWriteFailed, table->error());
 }

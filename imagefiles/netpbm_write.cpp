@@ -4,6 +4,7 @@
 // one block each call when no conversion is needed.
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -109,7 +110,8 @@ std::string netpbm_header_text(const char* magic, const RasterLayout& layout) {
 
 }  // namespace
 
-void throw_write_failed() { throw ImageError(Kind::kOutput, kWriteFailed); }
+// errno is the failed write's own where the C library set it.
+void throw_write_failed() { throw ImageError(Kind::kOutput, kWriteFailed, errno); }
 
 std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* magic,
                                                  const RasterLayout& layout) {

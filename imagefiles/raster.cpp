@@ -142,6 +142,23 @@ OutputFormat format_for_name(const char* name) {
     return OutputFormat::kPgm;
 }
 
+std::string unwritten_image_extension(const char* name) {
+    // Formats a user may well ask for by name; a name of none of them (out.lab,
+    // out.raw) is a greymap as it always was.
+    static constexpr const char* kUnwritten[] = {
+        ".jpg", ".jpeg", ".jpe",  ".jfif", ".jp2",  ".j2k",  ".jpf", ".jpx", ".jxl", ".gif",
+        ".bmp", ".dib",  ".webp", ".heic", ".heif", ".avif", ".ico", ".cur", ".tga", ".psd",
+        ".xcf", ".exr",  ".hdr",  ".pcx",  ".xpm",  ".xbm",  ".xwd", ".sgi", ".ras", ".dds",
+        ".svg", ".eps",  ".pdf",  ".fits", ".fts",  ".dcm",  ".pbm", ".pfm", ".qoi", ".mng",
+    };
+    const std::string_view n(name);
+    for (const char* extension : kUnwritten) {
+        if (ends_with_ignoring_case(n, extension))
+            return std::string(n.substr(n.size() - std::strlen(extension)));
+    }
+    return "";
+}
+
 std::unique_ptr<RasterWriter> create_stream_writer(OutputFormat format, std::FILE* out,
                                                    bool seekable, const RasterLayout& layout) {
     switch (format) {

@@ -157,6 +157,11 @@ enum class OutputFormat { kPgm, kPpm, kPam, kPng, kTiff, kNpy };
 // a pixmap; any other name, "-" included, is a greymap.
 OutputFormat format_for_name(const char* name);
 
+// The extension of name, as given (".jpg"), when it is one of an image format
+// that is not written here (JPEG, GIF, BMP, WebP, PBM, ...); "" for the names
+// of the formats written and for names of no image format at all.
+std::string unwritten_image_extension(const char* name);
+
 // MAXVAL for a PAM of labels of `bits` (8 or 16) up to `largest`: the largest
 // label, so that viewers scale to it, but one that keeps samples of the bits
 // asked for (a maxval below 256 would make 16-bit labels one byte wide).

@@ -80,7 +80,8 @@ struct OutputFile::State {
     int slot = -1;
 };
 
-std::unique_ptr<OutputFile> OutputFile::open(const char* name) {
+std::unique_ptr<OutputFile> OutputFile::open(const char* name, InPlace in_place, bool* refused) {
+    if (refused != nullptr) *refused = false;
     if (name == nullptr) return nullptr;
     std::unique_ptr<OutputFile> out(new OutputFile);
     out->state_ = std::make_unique<State>();
@@ -91,6 +92,16 @@ std::unique_ptr<OutputFile> OutputFile::open(const char* name) {
     // terminals and devices (straight through), and regular files whose
     // directory will not hold one (in place).
     const auto open_directly = [&](State::Mode mode) -> std::unique_ptr<OutputFile> {
+        // A new file has nothing to lose; an existing one only when asked.
+        const int why = errno;
+        struct stat named {};
+        if (mode == State::Mode::kInPlace && in_place == InPlace::kRefused &&
+            stat(name, &named) == 0 && S_ISREG(named.st_mode)) {
+            if (refused != nullptr) *refused = true;
+            errno = why;
+            return nullptr;
+        }
+        errno = why;
         out->stream_ = std::fopen(name, "wb");
         if (out->stream_ == nullptr) return nullptr;
         struct stat opened {};
@@ -146,6 +157,7 @@ std::unique_ptr<OutputFile> OutputFile::open(const char* name) {
         close(state.dir_fd);
         state.dir_fd = -1;
         // Out of space or quota: writing over the old file would only lose it.
+        errno = error;
         if (error == ENOSPC || error == EDQUOT) return nullptr;
         return open_directly(State::Mode::kInPlace);
     }
@@ -187,14 +199,17 @@ bool OutputFile::in_memory() const {
 
 bool OutputFile::flush() {
     if (stream_ == nullptr) return committed_;
-    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) failed_ = true;
+    if (std::fflush(stream_) != 0 || std::ferror(stream_) != 0) note_failure();
     return !failed_;
 }
 
 bool OutputFile::commit() {
     if (stream_ == nullptr) return committed_;
     bool ok = !failed_ && std::ferror(stream_) == 0;
-    if (std::fclose(stream_) != 0) ok = false;
+    if (std::fclose(stream_) != 0) {
+        if (ok) note_failure();
+        ok = false;
+    }
     stream_ = nullptr;
     State& state = *state_;
     switch (state.mode) {
@@ -212,8 +227,10 @@ bool OutputFile::commit() {
         case State::Mode::kTemporary: {
             FatalSignalsBlocked blocked;
             if (ok && renameat(state.dir_fd, state.temporary.c_str(), state.dir_fd,
-                               state.target.c_str()) != 0)
+                               state.target.c_str()) != 0) {
+                note_failure();
                 ok = false;
+            }
             if (!ok) unlinkat(state.dir_fd, state.temporary.c_str(), 0);
             release_cleanup_slot(state.slot);
             close(state.dir_fd);

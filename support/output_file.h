@@ -4,8 +4,13 @@
 // and devices are written straight through.
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+
+// Whether a regular file whose directory will take no temporary may be
+// written where it is, losing its old content to any failure on the way.
+enum class InPlace { kAllowed, kRefused };
 
 class OutputFile {
   public:
@@ -14,11 +19,15 @@ class OutputFile {
     // resolves to, with the permission bits (and, where allowed, the owner) of
     // the file it will replace; a new file gets what fopen would give it.
     // Where no temporary can be made there, the file is opened in place and,
-    // on failure, removed as long as it is a plain regular file. Returns
-    // nullptr when the name cannot be opened at all, when an existing file may
-    // not be written, and when the file system has no room for a new file
-    // (callers say "Output file open failed"). Thread-safe.
-    static std::unique_ptr<OutputFile> open(const char* name);
+    // on failure, removed as long as it is a plain regular file; with
+    // InPlace::kRefused an existing regular file is not opened so, and
+    // *refused (when given) is set, errno saying why no temporary could be
+    // made. Returns nullptr when the name cannot be opened at all, when an
+    // existing file may not be written, and when the file system has no room
+    // for a new file (callers say "Output file open failed"), errno telling
+    // why. Thread-safe.
+    static std::unique_ptr<OutputFile> open(const char* name, InPlace in_place = InPlace::kAllowed,
+                                            bool* refused = nullptr);
 
     // Discards the output unless committed: removes the temporary (or the
     // partial in-place file), leaving the old file as it was.
@@ -46,6 +55,10 @@ class OutputFile {
     // it commits any, so that a late failure leaves none of them replaced.
     bool flush();
 
+    // The errno value of the first flush, close or rename that failed here,
+    // or 0 (after fail() alone, or before any failure).
+    int error() const { return error_; }
+
     // Flushes and closes the stream and moves the temporary over the name.
     // Returns false, leaving the old file (if any) as it was and no temporary
     // behind, when anything written, the close or the rename failed, or after
@@ -54,11 +67,16 @@ class OutputFile {
 
   private:
     OutputFile() = default;
+    void note_failure() {
+        if (error_ == 0) error_ = errno;
+        failed_ = true;
+    }
 
     std::FILE* stream_ = nullptr;
     bool seekable_ = false;
     bool failed_ = false;
     bool committed_ = false;
+    int error_ = 0;
     // Implementation state (final path, temporary path, signal-cleanup slot).
     struct State;
     std::unique_ptr<State> state_;

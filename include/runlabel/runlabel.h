@@ -328,7 +328,8 @@ RUNLABEL_API Image read_image(const std::string& path);
 // Writes a label image in the format its name asks for: .png (8 or 16 bits),
 // .tif/.tiff (8 to 64), .npy (8 to 64), .pam (8 or 16), any other name a raw
 // PGM greymap (8 bits: maxval 255, a byte a label; 16 bits: maxval 65535, two
-// bytes, most significant first). The labels' type gives the bits; signed
+// bytes, most significant first); the name of another image format (.jpg,
+// .gif, .bmp, ...) is refused. The labels' type gives the bits; signed
 // labels are written as their unsigned bits. The file is complete or not written at all
 // (an existing one is left as it was). Throws runlabel::error for a type the
 // format cannot hold, or when the file cannot be written.

@@ -151,6 +151,11 @@ TEST(Files, FailuresAreErrorsAndLeaveNothing) {
                                          runlabel::label_view(wider.data(), 4, 3));
               }),
               "A greymap holds 8- or 16-bit labels; write these to .tif or .npy.");
+    EXPECT_EQ(
+        message([&] {
+            runlabel::write_labels(scratch / "x.JPG", runlabel::label_view(wide.data(), 4, 3));
+        }),
+        scratch / "x.JPG" + ": .JPG is not written; name it .png, .tif, .tiff, .npy, .pam or .pgm");
     EXPECT_EQ(message([&] {
                   runlabel::write_labels(scratch / "no/such/dir/x.tif",
                                          runlabel::label_view(wide.data(), 4, 3));

@@ -32,7 +32,8 @@ std::string bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
-const std::string kNotAnImage = "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image.\n";
+// Outside the classic form, in the tool's own voice.
+const std::string kNotAnImage = "runlabel: in.pgm: not a PBM, PGM, PPM, PAM, PNG or TIFF image\n";
 const std::string kBadHeader = "Input file has an invalid PGM header.\n";
 const std::string kTruncated = "Input file is truncated.\n";
 // A valid one-pixel image: what a run prints before the output is written.
@@ -159,13 +160,15 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     NotAGreymap, BadInput,
     testing::Values(BadCase{"EmptyFile", "", kNotAnImage},
-                    BadCase{"BinaryJunk", bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"), kTruncated},
+                    BadCase{"BinaryJunk", bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR"),
+                            "runlabel: in.pgm: truncated\n"},
                     BadCase{"TenKilobyteToken", std::string(10240, 'P'), kNotAnImage},
                     BadCase{"MagicGluedToSize", "P51 1\n255\n\1", kNotAnImage},
                     BadCase{"NulInMagic", bytes("P5\0\n1 1\n255\n\1"), kNotAnImage},
                     BadCase{"NulBeforeMagic", bytes("\0P5\n1 1\n255\n\1"), kNotAnImage},
-                    // fopen accepts a directory; the first read fails, so no magic is found.
-                    BadCase{"InputIsDirectory", "", kNotAnImage, Source::kDirectory}),
+                    // fopen accepts a directory; it used to be "not a PGM raw image".
+                    BadCase{"InputIsDirectory", "", "runlabel: in.pgm: Is a directory\n",
+                            Source::kDirectory}),
     [](const testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 // Headers declaring images far larger than their files, in every format read
@@ -375,5 +378,10 @@ TEST(ChangedInput, FailsAndWritesNothing) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, "Input file has changed while it was read.\n");
     EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"});
+    // Outside the classic form, in the tool's own voice.
+    const Outcome with_option = box.run({"-c8", "in.pgm", "out.pgm"}, options);
+    EXPECT_EQ(with_option.status, 1);
+    EXPECT_EQ(with_option.err, "runlabel: in.pgm: changed while it was read\n");
     EXPECT_EQ(box.entries(), std::vector<std::string>{"in.pgm"});
 }

@@ -48,7 +48,7 @@ TEST(Options, EveryFormOfAValueIsTheSame) {
 TEST(Options, EveryOptionReachesTheRecord) {
     const ParsedCommandLine p =
         parse({"-s", "t.json", "--color", "v.png", "--min-area=5", "--sort", "area", "-d", "16",
-               "-j3", "-q", "--", "-", "-odd-name.png"});
+               "-j3", "-q", "--in-place", "--", "-", "-odd-name.png"});
     ASSERT_EQ(p.outcome, Parse::kRun) << p.error;
     const Options& o = p.options;
     EXPECT_EQ(o.stats, "t.json");
@@ -58,6 +58,7 @@ TEST(Options, EveryOptionReachesTheRecord) {
     EXPECT_EQ(o.depth, 16);
     EXPECT_EQ(o.threads, 3);
     EXPECT_TRUE(o.quiet);
+    EXPECT_TRUE(o.in_place);
     EXPECT_EQ(o.input, "-");  // after "--" even a leading dash is a name
     EXPECT_EQ(o.output, "-odd-name.png");
 }

@@ -287,4 +287,29 @@ TEST(FormatForName, ExtensionsIgnoringCaseAndEverythingElseIsAGreymap) {
     for (const auto& [name, format] : cases) EXPECT_EQ(format_for_name(name), format) << name;
 }
 
+// Names of formats a user may ask for and gets none of: refused, where they
+// used to get a greymap under that name. Names of no format stay greymaps.
+TEST(FormatForName, ImageFormatsNotWrittenAreKnownByName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.jpg", ".jpg"},
+        {"A.JPEG", ".JPEG"},
+        {"a.gif", ".gif"},
+        {"a.bmp", ".bmp"},
+        {"a.webp", ".webp"},
+        {"a.pbm", ".pbm"},
+        {"dir.jpg/a.tif", ""},
+        {"a.png", ""},
+        {"a.pgm", ""},
+        {"a.ppm", ""},
+        {"a.pnm", ""},
+        {"a.lab", ""},
+        {"a.raw", ""},
+        {"jpg", ""},
+        {"-", ""},
+        {"", ""},
+    };
+    for (const auto& [name, extension] : cases)
+        EXPECT_EQ(unwritten_image_extension(name), extension) << name;
+}
+
 }  // namespace

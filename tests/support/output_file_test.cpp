@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -190,6 +191,38 @@ TEST_F(OutputFileTest, DevicesAreWrittenStraightThrough) {
     write(*full, std::string(100000, 'x'));
     EXPECT_FALSE(full->commit());
     EXPECT_TRUE(fs::exists("/dev/full"));
+    // Bytes held in the buffer fail as they leave it, with the system's reason.
+    auto buffered = OutputFile::open("/dev/full");
+    ASSERT_NE(buffered, nullptr);
+    EXPECT_TRUE(write(*buffered, "x"));
+    EXPECT_FALSE(buffered->flush());
+    EXPECT_EQ(buffered->error(), ENOSPC);
+    EXPECT_FALSE(buffered->commit());
+}
+
+// A file that cannot take a temporary beside it (here one reached through a
+// descriptor's link after its name is gone) is written in place only when
+// allowed; refused, it is left as it was and the caller is told why.
+TEST_F(OutputFileTest, InPlaceWritesOnlyWhenAllowed) {
+    put("gone", "old contents");
+    const int fd = ::open(path("gone").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(unlink(path("gone").c_str()), 0);
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    bool refused = false;
+    EXPECT_EQ(OutputFile::open(link.c_str(), InPlace::kRefused, &refused), nullptr);
+    EXPECT_TRUE(refused);
+    char bytes[32] = {};
+    EXPECT_EQ(pread(fd, bytes, sizeof bytes, 0), 12);
+    EXPECT_STREQ(bytes, "old contents");
+    auto out = OutputFile::open(link.c_str(), InPlace::kAllowed, &refused);
+    ASSERT_NE(out, nullptr);
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(write(*out, "new"));
+    EXPECT_TRUE(out->commit());
+    EXPECT_EQ(pread(fd, bytes, sizeof bytes, 0), 3);
+    close(fd);
+    EXPECT_TRUE(entries().empty());
 }
 
 TEST_F(OutputFileTest, UnopenableNamesGiveNull) {
