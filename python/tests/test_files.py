@@ -109,7 +109,6 @@ def test_independent_writers(tmp_path):
 
 # Samples as stored: alpha is a channel like the others. Pending read_image
 # keeping alpha, which it drops today.
-@pytest.mark.xfail(reason="read_image drops alpha", strict=False)
 @pytest.mark.parametrize("mode,channels", [("LA", 2), ("RGBA", 4)])
 def test_alpha_is_read(tmp_path, mode, channels):
     PIL = pytest.importorskip("PIL.Image")
@@ -120,7 +119,6 @@ def test_alpha_is_read(tmp_path, mode, channels):
     np.testing.assert_array_equal(back, samples)
 
 
-@pytest.mark.xfail(reason="read_image drops alpha", strict=False)
 def test_alpha_is_read_from_pam(tmp_path):
     samples = noise((5, 7, 2), 0.5, np.uint16, seed=35) >> 4
     header = b"P7\nWIDTH 7\nHEIGHT 5\nDEPTH 2\nMAXVAL 4095\nTUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n"
