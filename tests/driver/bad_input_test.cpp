@@ -213,6 +213,14 @@ std::string tiff_header(uint32_t width, uint32_t height, uint16_t bits) {
     return file + le(0, 4);
 }
 
+// An .npy of 8-bit samples with a header alone.
+std::string npy_header(const std::string& shape) {
+    std::string dict = "{'descr': '|u1', 'fortran_order': False, 'shape': " + shape + ", }";
+    dict.append((64 - (11 + dict.size()) % 64) % 64, ' ');
+    dict += '\n';
+    return bytes("\x93NUMPY\x01\0") + le(uint32_t(dict.size()), 2) + dict;
+}
+
 const std::string kWide = "Input file is wider than 2147483645 pixels, more than can be labelled.";
 const std::string kShort = "Input file is truncated.";
 
@@ -275,7 +283,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "GiB an interlaced image may take decoded whole."},
         HugeHeader{"TiffTooWide", tiff_header(0x80000000u, 1, 8), kWide, kWide},
         HugeHeader{"TiffOf2To28SixtyFourBitSamples", tiff_header(1u << 28, 1, 64), kShort, kShort},
-        HugeHeader{"TiffOf100000Squared", tiff_header(100000, 100000, 16), kShort, kShort}),
+        HugeHeader{"TiffOf100000Squared", tiff_header(100000, 100000, 16), kShort, kShort},
+        HugeHeader{"NpyTooWide", npy_header("(2147483647, 2147483647)"), kWide, kWide},
+        HugeHeader{"NpyOf100000Squared", npy_header("(100000, 100000)"), kShort, kShort}),
     [](const testing::TestParamInfo<HugeHeader>& info) { return std::string(info.param.name); });
 
 struct EdgeCase {
