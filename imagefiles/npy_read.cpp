@@ -163,7 +163,7 @@ void read_exactly(std::FILE* file, void* out, std::size_t size) {
 }
 
 NpyHeader read_header(std::FILE* file) {
-    uint8_t start[10];
+    uint8_t start[12];  // magic, version, and a length of up to 4 bytes
     read_exactly(file, start, 8);
     if (std::memcmp(start, "\x93NUMPY", 6) != 0) invalid();
     const int major = start[6], minor = start[7];
