@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <ostream>
@@ -33,7 +32,8 @@ std::string bytes(const char (&text)[N]) {
 }
 
 // Outside the classic form, in the tool's own voice.
-const std::string kNotAnImage = "runlabel: in.pgm: not a PBM, PGM, PPM, PAM, PNG or TIFF image\n";
+const std::string kNotAnImage =
+    "runlabel: in.pgm: not a PBM, PGM, PPM, PAM, PNG, TIFF or NPY image\n";
 const std::string kBadHeader = "Input file has an invalid PGM header.\n";
 const std::string kTruncated = "Input file is truncated.\n";
 // A valid one-pixel image: what a run prints before the output is written.
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Headers declaring images far larger than their files, in every format read
 // by content: each, as a file and on a pipe, fails within a second and
-// 100 MB with one line ending in its reason, status 1 and no output file.
+// 100 MB with its one line, status 1 and no output file.
 struct HugeHeader {
     const char* name;
     std::string bytes;
@@ -221,8 +221,8 @@ std::string npy_header(const std::string& shape) {
     return bytes("\x93NUMPY\x01\0") + le(uint32_t(dict.size()), 2) + dict;
 }
 
-const std::string kWide = "Input file is wider than 2147483645 pixels, more than can be labelled.";
-const std::string kShort = "Input file is truncated.";
+const std::string kWide = "wider than 2147483645 pixels, more than can be labelled";
+const std::string kShort = "truncated";
 
 class HugeHeaderInput : public testing::TestWithParam<HugeHeader> {};
 
@@ -242,13 +242,9 @@ TEST_P(HugeHeaderInput, FailsFastInOneLine) {
         // An option: the input is read by its content, whatever it is.
         const Outcome outcome = box.run({"-q", pipe ? "-" : "in", "out.tif"}, options);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        const std::string& reason = pipe ? c.from_pipe : c.from_file;
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
-        EXPECT_TRUE(outcome.err.size() >= reason.size() + 1 &&
-                    outcome.err.compare(outcome.err.size() - reason.size() - 1, std::string::npos,
-                                        reason + "\n") == 0)
-            << outcome.err;
+        EXPECT_EQ(outcome.err, std::string("runlabel: ") + (pipe ? "standard input" : "in") + ": " +
+                                   (pipe ? c.from_pipe : c.from_file) + "\n");
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(box.entries(), before);
         EXPECT_LT(took.count(), 2.0);
@@ -277,10 +273,10 @@ INSTANTIATE_TEST_SUITE_P(
         HugeHeader{"PngTooWide", png_header(0x7fffffff, 1, 0), kWide, kWide},
         HugeHeader{"PngOf100000Squared", png_header(100000, 100000, 0), kShort, kShort},
         HugeHeader{"InterlacedPngOf100000Squared", png_header(100000, 100000, 1),
-                   "Input file is not a supported PNG image: interlaced, and larger than the 2 "
-                   "GiB an interlaced image may take decoded whole.",
-                   "Input file is not a supported PNG image: interlaced, and larger than the 2 "
-                   "GiB an interlaced image may take decoded whole."},
+                   "not a supported PNG image: interlaced, and larger than the 2 GiB an "
+                   "interlaced image may take decoded whole",
+                   "not a supported PNG image: interlaced, and larger than the 2 GiB an "
+                   "interlaced image may take decoded whole"},
         HugeHeader{"TiffTooWide", tiff_header(0x80000000u, 1, 8), kWide, kWide},
         HugeHeader{"TiffOf2To28SixtyFourBitSamples", tiff_header(1u << 28, 1, 64), kShort, kShort},
         HugeHeader{"TiffOf100000Squared", tiff_header(100000, 100000, 16), kShort, kShort},
