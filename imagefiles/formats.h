@@ -15,6 +15,7 @@
 std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, const ReadOptions& options);
 std::unique_ptr<RasterReader> open_png_raster(InputStream input, const ReadOptions& options);
 std::unique_ptr<RasterReader> open_tiff_raster(InputStream input, const ReadOptions& options);
+std::unique_ptr<RasterReader> open_npy_raster(InputStream input, const ReadOptions& options);
 
 // Refuses from its header a raster that can never be labelled, wider than
 // kMostColumns or taller than kMostRows, as ImageError(kUnsupported). Every

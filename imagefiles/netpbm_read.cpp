@@ -197,7 +197,7 @@ std::unique_ptr<RasterReader> open_netpbm_raster(InputStream input, const ReadOp
     switch (read_netpbm_header(file, nullptr, &header)) {
         case HeaderStatus::kWrongMagic:
             throw ImageError(Kind::kNotImage,
-                             "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image.");
+                             "Input file is not a PBM, PGM, PPM, PAM, PNG, TIFF or NPY image.");
         case HeaderStatus::kInvalid:
             throw ImageError(Kind::kInvalid, std::string("Input file has an invalid ") +
                                                  netpbm_name(header.magic) + " header.");

@@ -128,6 +128,8 @@ std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_
         if (!input.seekable()) input = spool_to_temporary(std::move(input));
         return open_tiff_raster(std::move(input), options);
     }
+    if (starts_with(signature, size, "\x93NUMPY"))
+        return open_npy_raster(std::move(input), options);
     return open_netpbm_raster(std::move(input), options);
 }
 

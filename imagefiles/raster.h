@@ -42,7 +42,7 @@ struct RasterInfo {
     // the bare command line's output header; 1 for a bitmap); otherwise the
     // largest value a sample can hold (2^bits - 1).
     int64_t maxval = 255;
-    const char* format = "";  // "PGM", "PBM", "PPM", "PAM", "PNG", "TIFF"
+    const char* format = "";  // "PGM", "PBM", "PPM", "PAM", "PNG", "TIFF", "NPY"
     char netpbm_magic = 0;    // '1' .. '7' for a Netpbm input, else 0
     bool alpha = false;       // the last of the channels is alpha (only with keep_alpha)
 };
@@ -131,10 +131,10 @@ class RasterReader {
 };
 
 // Opens path ("-" is standard input) and reads its header. The format is
-// recognised by its first bytes: Netpbm P1 to P7, PNG, TIFF. A stream that
-// cannot seek (a pipe) is read as it comes; a TIFF on one is first copied to an
-// anonymous temporary file. Throws ImageError (kNotFound, kNotImage, kInvalid,
-// kTruncated, kUnsupported).
+// recognised by its first bytes: Netpbm P1 to P7, PNG, TIFF, NumPy's .npy. A
+// stream that cannot seek (a pipe) is read as it comes; a TIFF, or an .npy in
+// Fortran order, on one is first copied to an anonymous temporary file. Throws ImageError
+// (kNotFound, kNotImage, kInvalid, kTruncated, kUnsupported).
 std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& options = {});
 
 // The classic door: a raw greymap ("P5") alone, refused otherwise with the

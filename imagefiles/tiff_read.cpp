@@ -189,7 +189,8 @@ class TiffReader : public RasterReader {
             if (!alpha || keep_alpha_) planes_.push_back(uint16_t(s));
             last_is_alpha = alpha;
         }
-        info_.alpha = keep_alpha_ && last_is_alpha;
+        // A lone sample is the image, whatever its extra-sample tag says.
+        info_.alpha = keep_alpha_ && last_is_alpha && planes_.size() > 1;
         if (planes_.empty()) planes_.push_back(0);
         if (narrow && planes_.size() > 1)
             unsupported(std::to_string(bits_) + "-bit samples in more than one channel");

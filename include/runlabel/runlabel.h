@@ -321,8 +321,8 @@ struct Image {
     std::vector<unsigned char> data;
 };
 
-// Reads a PBM, PGM, PPM, PAM, PNG or TIFF file ("-": standard input), known by
-// its content. Throws runlabel::error with the reader's one-line message.
+// Reads a PBM, PGM, PPM, PAM, PNG, TIFF or NPY file ("-": standard input),
+// known by its content. Throws runlabel::error with the reader's one-line message.
 RUNLABEL_API Image read_image(const std::string& path);
 
 // Writes a label image in the format its name asks for: .png (8 or 16 bits),

@@ -50,7 +50,6 @@ def test_round_trip(tmp_path, ext, dtype):
 
 
 # Pending the library's .npy reader (it reads the files write makes).
-@pytest.mark.xfail(reason="read_image does not read .npy yet", raises=runlabel.Error)
 @pytest.mark.parametrize("dtype", [np.uint8, np.int16, np.uint32, np.uint64])
 def test_npy_round_trip(tmp_path, dtype):
     labels = labels_of(dtype)[::-1, 1:]

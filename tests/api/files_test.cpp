@@ -69,6 +69,10 @@ TEST(Files, LabelImagesReadBackExactly) {
     expect_round_trip<uint16_t>(scratch / "c.pam", 70, runlabel::PixelType::u16);
     expect_round_trip<uint32_t>(scratch / "d.tif", 70000, runlabel::PixelType::u32);
     expect_round_trip<uint64_t>(scratch / "e.tiff", uint64_t(1) << 40, runlabel::PixelType::u64);
+    expect_round_trip<uint8_t>(scratch / "f.npy", 255, runlabel::PixelType::u8);
+    expect_round_trip<uint16_t>(scratch / "g.npy", 65535, runlabel::PixelType::u16);
+    expect_round_trip<uint32_t>(scratch / "h.npy", 70000, runlabel::PixelType::u32);
+    expect_round_trip<uint64_t>(scratch / "i.npy", ~uint64_t(0) - 1, runlabel::PixelType::u64);
 }
 
 // A greymap's maxval tells its readers how wide a sample is: 255 for one

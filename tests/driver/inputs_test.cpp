@@ -90,4 +90,26 @@ TEST(AlphaInput, IsIgnoredWhenLabelling) {
     EXPECT_EQ(labels_in(box / "out.tif"), expected);
 }
 
+// The .npy files the library writes are inputs too, by name and on a pipe.
+TEST(NpyInput, LabelsWhatTheLibraryWrote) {
+    constexpr int kWidth = 53, kHeight = 37;
+    std::mt19937 rng(5);
+    std::vector<uint16_t> values(kWidth * kHeight);
+    for (auto& v : values) v = rng() % 3 == 0 ? uint16_t(rng()) | 1 : 0;
+    Sandbox box;
+    runlabel::write_labels((box / "in.npy").string(),
+                           runlabel::label_view(values.data(), kWidth, kHeight));
+    int regions = 0;
+    const std::vector<int> expected = flood_fill_labels(values, kHeight, kWidth, true, 1, &regions);
+    const Outcome outcome = box.run({"in.npy", "out.tif", "-q", "-c8"});
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(labels_in(box / "out.tif"), expected);
+
+    runlabel_test::RunOptions piped;
+    piped.input = runlabel_test::read_file(box / "in.npy").value_or("");
+    const Outcome from_pipe = box.run({"-q", "-c8", "-", "piped.tif"}, piped);
+    ASSERT_EQ(from_pipe.status, 0) << from_pipe.err;
+    EXPECT_EQ(labels_in(box / "piped.tif"), expected);
+}
+
 }  // namespace

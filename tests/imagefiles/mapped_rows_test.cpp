@@ -26,6 +26,17 @@ std::string image(const std::string& header, std::size_t raster_bytes) {
     return bytes;
 }
 
+// An .npy header for 6 rows of 1000 samples.
+std::string npy(const std::string& descr, bool fortran = false) {
+    std::string dict = "{'descr': '" + descr +
+                       "', 'fortran_order': " + (fortran ? "True" : "False") +
+                       ", 'shape': (6, 1000), }";
+    dict.append((64 - (11 + dict.size()) % 64) % 64, ' ');
+    dict += '\n';
+    return std::string("\x93NUMPY\x01\0", 8) + char(dict.size() & 0xff) + char(dict.size() >> 8) +
+           dict;
+}
+
 struct MapCase {
     const char* name;
     std::string header;
@@ -78,7 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n",
                 12000, false},
         MapCase{"Pam16", "P7\nWIDTH 1000\nHEIGHT 6\nDEPTH 1\nMAXVAL 65535\nENDHDR\n", 12000, false},
-        MapCase{"Bitmap", "P4 1000 6\n", 750, false}),
+        MapCase{"Bitmap", "P4 1000 6\n", 750, false}, MapCase{"Npy", npy("|u1"), 6000, true},
+        MapCase{"NpyLittleEndian", npy("<u2"), 12000, true},
+        MapCase{"NpyBigEndian", npy(">u2"), 12000, false},
+        MapCase{"NpyFortranOrder", npy("|u1", true), 6000, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MappedRowsTest, FileCutShortUnderTheMappingIsTruncated) {

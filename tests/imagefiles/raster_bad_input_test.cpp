@@ -47,11 +47,12 @@ TEST_P(RefusedInput, WithItsMessage) {
 std::string operator""_b(const char* text, std::size_t size) { return std::string(text, size); }
 
 const BadInput kNetpbm[] = {
-    {"Empty", "", Kind::kNotImage, "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image."},
+    {"Empty", "", Kind::kNotImage,
+     "Input file is not a PBM, PGM, PPM, PAM, PNG, TIFF or NPY image."},
     {"Text", "hello\n", Kind::kNotImage,
-     "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image."},
+     "Input file is not a PBM, PGM, PPM, PAM, PNG, TIFF or NPY image."},
     {"MagicP8", "P8\n1 1\n255\na", Kind::kNotImage,
-     "Input file is not a PBM, PGM, PPM, PAM, PNG or TIFF image."},
+     "Input file is not a PBM, PGM, PPM, PAM, PNG, TIFF or NPY image."},
     {"GreymapNoMaxval", "P5\n4 3\n", Kind::kInvalid, "Input file has an invalid PGM header."},
     {"BitmapNegativeWidth", "P4\n-8 1\n\xff", Kind::kInvalid,
      "Input file has an invalid PBM header."},
@@ -271,6 +272,77 @@ std::vector<BadInput> tiff_cases() {
     };
 }
 INSTANTIATE_TEST_SUITE_P(Tiff, RefusedInput, testing::ValuesIn(tiff_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An .npy header: magic, version, length, then the dict padded as numpy pads it.
+std::string npy(const std::string& dict, int major = 1) {
+    std::string text = dict;
+    const std::size_t prefix = major == 1 ? 10 : 12;
+    text.append((64 - (prefix + text.size() + 1) % 64) % 64, ' ');
+    text += '\n';
+    std::string file =
+        "\x93NUMPY"_b + char(major) + '\0' + le(uint32_t(text.size()), major == 1 ? 2 : 4);
+    return file + text;
+}
+
+std::string npy_of(const std::string& descr, const std::string& shape, bool fortran = false) {
+    return npy("{'descr': '" + descr + "', 'fortran_order': " + (fortran ? "True" : "False") +
+               ", 'shape': " + shape + ", }");
+}
+
+std::vector<BadInput> npy_cases() {
+    const std::string six(6, '\1');
+    const auto invalid = "Input file has an invalid NPY header.";
+    return {
+        {"MagicOnly", "\x93NUMPY"_b, Kind::kTruncated, "Input file is truncated."},
+        {"Version4", "\x93NUMPY\x04\x00\x10\x00"_b, Kind::kUnsupported,
+         "Input file is not a supported NPY image: format version 4.0."},
+        {"HeaderPastEnd", npy_of("|u1", "(2, 3)").substr(0, 30), Kind::kTruncated,
+         "Input file is truncated."},
+        {"HeaderLengthPastLimit", "\x93NUMPY\x02\x00\xff\xff\xff\xff"_b, Kind::kInvalid, invalid},
+        {"NoNewline", "\x93NUMPY\x01\x00\x04\x00{}  "_b, Kind::kInvalid, invalid},
+        {"NotADict", npy("['descr', '|u1']") + six, Kind::kInvalid, invalid},
+        {"MissingShape", npy("{'descr': '|u1', 'fortran_order': False}") + six, Kind::kInvalid,
+         invalid},
+        {"KeyTwice",
+         npy("{'descr': '|u1', 'descr': '|u1', 'fortran_order': False, 'shape': (2, 3)}"),
+         Kind::kInvalid, invalid},
+        {"UnknownKey",
+         npy("{'descr': '|u1', 'fortran_order': False, 'shape': (2, 3), 'x': 1}") + six,
+         Kind::kInvalid, invalid},
+        {"NegativeDimension", npy_of("|u1", "(2, -3)") + six, Kind::kInvalid, invalid},
+        {"DimensionPast64Bits", npy_of("|u1", "(2, 99999999999999999999)") + six, Kind::kInvalid,
+         invalid},
+        {"FloatSamples", npy_of("<f4", "(2, 3)") + std::string(24, '\0'), Kind::kUnsupported,
+         "Input file is not a supported NPY image: floating-point samples ('<f4')."},
+        {"ComplexSamples", npy_of("<c8", "(2, 3)") + std::string(48, '\0'), Kind::kUnsupported,
+         "Input file is not a supported NPY image: complex samples ('<c8')."},
+        {"UnicodeSamples", npy_of("<U4", "(2, 3)"), Kind::kUnsupported,
+         "Input file is not a supported NPY image: samples of type '<U4'."},
+        {"Structured",
+         npy("{'descr': [('a', '<u1')], 'fortran_order': False, 'shape': (2, 3), }") + six,
+         Kind::kUnsupported, "Input file is not a supported NPY image: structured samples."},
+        {"WideSamplesWithoutByteOrder", npy_of("|u2", "(2, 3)") + six + six, Kind::kInvalid,
+         invalid},
+        {"OneDimension", npy_of("|u1", "(6,)") + six, Kind::kUnsupported,
+         "Input file is not a supported NPY image: a 1-dimensional array."},
+        {"FourDimensions", npy_of("|u1", "(1, 2, 3, 1)") + six, Kind::kUnsupported,
+         "Input file is not a supported NPY image: a 4-dimensional array."},
+        {"NoChannels", npy_of("|u1", "(2, 3, 0)"), Kind::kUnsupported,
+         "Input file is not a supported NPY image: 0 channels."},
+        {"SamplesShort", npy_of("<u2", "(2, 3)") + six, Kind::kTruncated,
+         "Input file is truncated."},
+        {"FortranSamplesShort", npy_of("<u2", "(2, 3)", true) + six, Kind::kTruncated,
+         "Input file is truncated."},
+        {"TooWide", npy_of("|u1", "(1, 2147483646)"), Kind::kUnsupported,
+         "Input file is wider than 2147483645 pixels, more than can be labelled."},
+        {"TooTall", npy_of("|u1", "(2147483648, 1)"), Kind::kUnsupported,
+         "Input file is taller than 2147483647 rows, more than can be labelled."},
+        {"SizePast64Bits", npy_of("<u8", "(2147483647, 2147483645, 65535)"), Kind::kTruncated,
+         "Input file is truncated."},
+    };
+}
+INSTANTIATE_TEST_SUITE_P(Npy, RefusedInput, testing::ValuesIn(npy_cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(OpenRaster, MissingFileIsNotFound) {

@@ -70,6 +70,20 @@ const ToolCase kCases[] = {
     {"ppm-raw", ".ppm", "make_inputs.py", "PPM", S::kU8, 3, true},
     {"pgm-raw16", ".pgm", "ImageMagick convert", "PGM", S::kU16, 1, true},
     {"ppm-raw16", ".ppm", "ImageMagick convert", "PPM", S::kU16, 3, true},
+    {"npy-u1", ".npy", "numpy", "NPY", S::kU8, 1, true},
+    {"npy-bool", ".npy", "numpy", "NPY", S::kU8, 1, true},
+    {"npy-i1", ".npy", "numpy", "NPY", S::kU8, 1, true},
+    {"npy-u2", ".npy", "numpy", "NPY", S::kU16, 1, true},
+    {"npy-i2", ".npy", "numpy", "NPY", S::kU16, 1, true},
+    {"npy-u4", ".npy", "numpy", "NPY", S::kU32, 1, true},
+    {"npy-u8", ".npy", "numpy", "NPY", S::kU64, 1, true},
+    {"npy-i8", ".npy", "numpy", "NPY", S::kU64, 1, true},
+    {"npy-rgb", ".npy", "numpy", "NPY", S::kU8, 3, true},
+    {"npy-big-endian", ".npy", "numpy", "NPY", S::kU16, 1, true},
+    {"npy-fortran", ".npy", "numpy", "NPY", S::kU16, 1, true},
+    {"npy-fortran-rgb", ".npy", "numpy", "NPY", S::kU8, 3, true},
+    {"npy-version2", ".npy", "numpy", "NPY", S::kU8, 1, true},
+    {"npy-version3", ".npy", "numpy", "NPY", S::kU16, 1, true},
     {"pam-grey8", ".pam", "pamtopam", "PAM", S::kU8, 1, true},
     {"pam-grey1000", ".pam", "pamtopam", "PAM", S::kU16, 1, true},
     {"pam-rgb", ".pam", "pamtopam", "PAM", S::kU8, 3, true},
@@ -192,8 +206,9 @@ TEST_F(ToolInputs, ReadsFromAPipe) {
     // A reader may stop before the feeder's last bytes: its write then fails
     // instead of ending the test.
     std::signal(SIGPIPE, SIG_IGN);
-    for (const char* name : {"png-interlaced8.png", "tiff-tiled16.tif", "pgm-plain1000.pgm",
-                             "pam-rgb-alpha.pam", "mask.pgm"}) {
+    for (const char* name :
+         {"png-interlaced8.png", "tiff-tiled16.tif", "pgm-plain1000.pgm", "pam-rgb-alpha.pam",
+          "mask.pgm", "npy-big-endian.npy", "npy-fortran-rgb.npy", "npy-version3.npy"}) {
         SCOPED_TRACE(name);
         const std::string input = file(name);
         if (!std::filesystem::exists(input)) continue;
