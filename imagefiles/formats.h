@@ -25,6 +25,11 @@ void check_labelable(const RasterInfo& info);
 // Bytes of `rows` rows of the raster info describes, through raster_bytes;
 // throws std::bad_alloc when no buffer could hold them.
 std::size_t bytes_of_rows(const RasterInfo& info, int64_t rows);
+
+// The next n rows of a raster stored as read_rows delivers it, mapped from a
+// seekable input at its position, which moves past them; nothing (and the
+// position kept) when they cannot be mapped.
+MappedRows map_stored_rows(const InputStream& input, const RasterInfo& info, int64_t n);
 // open_raster's reader of an input whose first bytes open_input peeked.
 std::unique_ptr<RasterReader> open_peeked_raster(InputStream input, const uint8_t* signature,
                                                  std::size_t size, const ReadOptions& options);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <climits>
 #include <cstring>
 #include <new>
 #include <string>
@@ -17,7 +16,6 @@
 
 #include "imagefiles/formats.h"
 #include "imagefiles/samples.h"
-#include "support/file_mapping.h"
 #include "support/raster_size.h"
 
 namespace {
@@ -266,15 +264,9 @@ class NpyReader : public RasterReader {
     MappedRows map_rows(int64_t max_rows) override {
         const int64_t n = std::min(max_rows, info_.height - done_);
         if (n <= 0 || fortran_ || swapped_ || !input_.seekable()) return {};
-        std::FILE* file = input_.file();
-        const long at = std::ftell(file);
-        const std::size_t bytes = bytes_of_rows(info_, n);
-        if (at < 0 || bytes > static_cast<std::size_t>(LONG_MAX)) return {};
-        std::unique_ptr<FileMapping> mapping =
-            FileMapping::map(fileno(file), static_cast<uint64_t>(at), bytes, true);
-        if (!mapping || std::fseek(file, static_cast<long>(bytes), SEEK_CUR) != 0) return {};
-        done_ += n;
-        return MappedRows(std::move(mapping), n);
+        MappedRows rows = map_stored_rows(input_, info_, n);
+        if (rows.data() != nullptr) done_ += n;
+        return rows;
     }
 
   private:

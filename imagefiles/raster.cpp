@@ -3,6 +3,7 @@
 // of an output format and ties its failures to the output file.
 #include <strings.h>
 
+#include <climits>
 #include <cstring>
 #include <new>
 #include <string>
@@ -98,6 +99,18 @@ std::size_t bytes_of_rows(const RasterInfo& info, int64_t rows) {
     if (!raster_bytes(info.width, rows, info.channels, sample_bits(info.sample), &bytes))
         throw std::bad_alloc();
     return bytes;
+}
+
+MappedRows map_stored_rows(const InputStream& input, const RasterInfo& info, int64_t n) {
+    std::FILE* file = input.file();
+    const long at = std::ftell(file);
+    const std::size_t bytes = bytes_of_rows(info, n);
+    if (at < 0 || bytes > static_cast<std::size_t>(LONG_MAX)) return {};
+    std::unique_ptr<FileMapping> mapping =
+        FileMapping::map(fileno(file), static_cast<uint64_t>(at), bytes, true);
+    // The stream goes on after these rows, for a read_rows that follows.
+    if (!mapping || std::fseek(file, static_cast<long>(bytes), SEEK_CUR) != 0) return {};
+    return MappedRows(std::move(mapping), n);
 }
 
 std::unique_ptr<RasterReader> open_raster(const char* path, const ReadOptions& options) {

@@ -16,9 +16,13 @@
 #include <vector>
 
 #include "runlabel/runlabel.h"
+#include "tests/reference/crafted_headers.h"
 #include "tests/support/sanitized.h"
 
 namespace {
+
+using runlabel_test::png_header;
+using runlabel_test::tiff_header;
 
 namespace fs = std::filesystem;
 
@@ -180,37 +184,6 @@ struct Crafted {
 };
 
 void PrintTo(const Crafted& c, std::ostream* os) { *os << c.name; }
-
-std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
-std::string le(uint32_t v, int bytes) {
-    std::string s;
-    for (int i = 0; i < bytes; ++i) s += char(v >> (8 * i));
-    return s;
-}
-
-// A PNG of a header alone and the start of an image data chunk.
-std::string png_header(uint32_t width, uint32_t height, char interlace) {
-    std::string ihdr =
-        "IHDR" + be32(width) + be32(height) + std::string("\x08\0\0\0", 4) + interlace;
-    uint32_t crc = 0xffffffff;
-    for (char ch : ihdr) {
-        crc ^= uint8_t(ch);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320 & (0 - (crc & 1)));
-    }
-    return "\x89PNG\r\n\x1a\n" + be32(13) + ihdr + be32(~crc) + be32(100000) + "IDAT";
-}
-
-// An uncompressed one-strip grey TIFF of 8 bytes of data.
-std::string tiff_header(uint32_t width, uint32_t height, uint16_t bits) {
-    const uint32_t fields[][3] = {{256, 4, width}, {257, 4, height}, {258, 3, bits},
-                                  {259, 3, 1},     {262, 3, 1},      {273, 4, 8},
-                                  {277, 3, 1},     {278, 4, height}, {279, 4, 8}};
-    std::string file = std::string("II*\0", 4) + le(16, 4) + std::string(8, '\0') + le(9, 2);
-    for (const auto& f : fields)
-        file += le(f[0], 2) + le(f[1], 2) + le(1, 4) + le(f[2], f[1] == 3 ? 2 : 4) +
-                std::string(f[1] == 3 ? 2 : 0, '\0');
-    return file + le(0, 4);
-}
 
 const std::string kWide = "Input file is wider than 2147483645 pixels, more than can be labelled.";
 
