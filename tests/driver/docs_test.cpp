@@ -2,8 +2,8 @@
 // the man page and the README, and --help fits an 80-column terminal.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,14 +37,24 @@ std::vector<std::string> help_lines() {
 // The options of --help's option lines ("  -c, --connectivity=4|8  ...",
 // "      --color=FILE  ..."): every -x and --name before the description.
 std::vector<std::string> help_options(const std::vector<std::string>& lines) {
-    const std::regex token(R"((^| )(--?[a-z][a-z-]*))");
     std::vector<std::string> options;
     for (const std::string& line : lines) {
         const std::size_t indent = line.find_first_not_of(' ');
         if (indent < 2 || indent > 6 || line[indent] != '-') continue;
         const std::string head = line.substr(indent, line.find("  ", indent) - indent);
-        for (std::sregex_iterator it(head.begin(), head.end(), token), end; it != end; ++it)
-            options.push_back((*it)[2]);
+        // Words of the head that start with '-' and a letter, up to what is
+        // not a letter or '-' ("--connectivity=4|8," gives "--connectivity").
+        std::istringstream words(head);
+        for (std::string word; words >> word;) {
+            const std::size_t dashes = word.find_first_not_of('-');
+            if (dashes == 0 || dashes > 2 || dashes == std::string::npos) continue;
+            if (word[dashes] < 'a' || word[dashes] > 'z') continue;
+            std::size_t end = dashes;
+            while (end < word.size() &&
+                   (std::islower(static_cast<unsigned char>(word[end])) || word[end] == '-'))
+                ++end;
+            options.push_back(word.substr(0, end));
+        }
     }
     return options;
 }
