@@ -22,6 +22,7 @@ using runlabel_test::write_file;
 const std::string kGreymap = std::string("P5\n2 1\n255\n\1\0", 13);
 const std::string kBitmap = std::string("P4\n2 1\n\x80", 8);
 
+// A command line and the one line it is refused with.
 struct NameCase {
     const char* name;
     std::vector<std::string> args;
@@ -78,19 +79,11 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"ClassicFormTakesAnyName", {"in.pgm", "out.jpg"}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct SameFileCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string err;  // "" for a run that succeeds
-};
-
-void PrintTo(const SameFileCase& c, std::ostream* os) { *os << c.name; }
-
-class SameFile : public testing::TestWithParam<SameFileCase> {};
+class SameFile : public testing::TestWithParam<NameCase> {};
 
 // Standard output is a file beside the sandbox; what it held is checked too.
 TEST_P(SameFile, IsRefusedBeforeAnyWork) {
-    const SameFileCase& c = GetParam();
+    const NameCase& c = GetParam();
     Sandbox box;
     write_file(box / "in.pgm", kGreymap);
     write_file(box / "old.png", "earlier contents\n");
@@ -116,36 +109,36 @@ INSTANTIATE_TEST_SUITE_P(
     Outputs, SameFile,
     testing::Values(
         // Both used to be written, one over the other, with status 0.
-        SameFileCase{"TableToStandardOutputTwice",
+        NameCase{"TableToStandardOutputTwice",
                      {"-s", "/dev/stdout", "in.pgm", "-"},
                      "runlabel: /dev/stdout: --stats and OUTPUT (-)" + kGiveEach},
-        SameFileCase{"DescriptorOneIsStandardOutput",
+        NameCase{"DescriptorOneIsStandardOutput",
                      {"--color", "/dev/fd/1", "in.pgm", "-"},
                      "runlabel: /dev/fd/1: --color and OUTPUT (-)" + kGiveEach},
-        SameFileCase{"ViewOverTheLabels",
+        NameCase{"ViewOverTheLabels",
                      {"-q", "in.pgm", "both.png", "--color", "both.png"},
                      "runlabel: both.png: --color and OUTPUT (both.png)" + kGiveEach},
-        SameFileCase{"ViewOverExistingLabels",
+        NameCase{"ViewOverExistingLabels",
                      {"-q", "in.pgm", "old.png", "--color", "./old.png"},
                      "runlabel: ./old.png: --color and OUTPUT (old.png)" + kGiveEach},
-        SameFileCase{"HardLinks",
+        NameCase{"HardLinks",
                      {"-q", "in.pgm", "old.png", "--color", "linked.ppm"},
                      "runlabel: linked.ppm: --color and OUTPUT (old.png)" + kGiveEach},
-        SameFileCase{"TableOverTheLabels",
+        NameCase{"TableOverTheLabels",
                      {"-s", "sub/../t.csv", "in.pgm", "t.csv"},
                      "runlabel: sub/../t.csv: --stats and OUTPUT (t.csv)" + kGiveEach},
-        SameFileCase{"TableOverTheView",
+        NameCase{"TableOverTheView",
                      {"-s", "v.ppm", "--color", "v.ppm", "in.pgm", "out.pgm"},
                      "runlabel: v.ppm: --color and --stats (v.ppm)" + kGiveEach},
-        SameFileCase{"TableOverTheInput",
+        NameCase{"TableOverTheInput",
                      {"-s", "in.pgm", "in.pgm", "out.pgm"},
                      "runlabel: in.pgm: --stats and INPUT (in.pgm)" + kGiveEach},
-        SameFileCase{"ViewOverTheInput",
+        NameCase{"ViewOverTheInput",
                      {"--color", "./in.pgm", "in.pgm", "out.pgm"},
                      "runlabel: ./in.pgm: --color and INPUT (in.pgm)" + kGiveEach},
         // The labels may replace their own input, and the null device takes all.
-        SameFileCase{"LabelsOverTheirInput", {"-q", "in.pgm", "in.pgm"}, ""},
-        SameFileCase{"NullDeviceTakesAll",
+        NameCase{"LabelsOverTheirInput", {"-q", "in.pgm", "in.pgm"}, ""},
+        NameCase{"NullDeviceTakesAll",
                      {"-q", "-s", "/dev/null", "--color", "/dev/null", "in.pgm", "/dev/null"},
                      ""}),
     [](const auto& info) { return std::string(info.param.name); });
