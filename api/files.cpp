@@ -143,10 +143,9 @@ void write_labels(const std::string& path, const LabelView& labels) {
     layout.height = view.height;
     layout.sample = sample_of(view.type);
     layout.comment = path;
-    // A greymap's maxval says how wide its samples are, so it follows the type.
-    layout.maxval = format == OutputFormat::kPgm && size == 2 ? 65535 : 255;
-    if (format == OutputFormat::kPam)
-        layout.maxval = pam_maxval(largest_in(view), 8 * static_cast<int>(size));
+    // A PAM's maxval is the largest label; a greymap's follows the type alone.
+    const int bits = 8 * static_cast<int>(size);
+    layout.maxval = label_maxval(format, format == OutputFormat::kPam ? largest_in(view) : 0, bits);
     try {
         std::unique_ptr<OutputFile> file;
         std::unique_ptr<RasterWriter> writer;

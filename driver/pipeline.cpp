@@ -67,6 +67,21 @@ std::string reason_of(std::string message) {
     return message;
 }
 
+// Memory that ran out or a library error, told for the file at hand; called
+// inside a catch block. The classic form stops as it always has.
+int engine_failed(const std::string& name, bool classic) {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        if (classic) fatal_error("Memory allocation failure");
+        say(name, std::strerror(ENOMEM));
+    } catch (const runlabel::error& e) {
+        if (classic) fatal_error(e.what());
+        say(name, reason_of(e.what()));
+    }
+    return 1;
+}
+
 // Ends a run whose input could not be opened or labelled; called inside the
 // catch block, it tells the failure in the run's own voice.
 int input_failed(const Options& options, bool classic) {
@@ -81,12 +96,8 @@ int input_failed(const Options& options, bool classic) {
             return 1;
         }
         say(name, e.code() != 0 ? std::strerror(e.code()) : reason_of(e.what()));
-    } catch (const std::bad_alloc&) {
-        if (classic) fatal_error("Memory allocation failure");
-        say(name, std::strerror(ENOMEM));
-    } catch (const runlabel::error& e) {
-        if (classic) fatal_error(e.what());
-        say(name, reason_of(e.what()));
+    } catch (...) {
+        return engine_failed(name, classic);
     }
     return 1;
 }
@@ -104,12 +115,8 @@ int output_failed(const Options& options, bool classic) {
         }
         say(shown(failure.name, "standard output"),
             failure.code != 0 ? std::strerror(failure.code) : reason_of(failure.reason));
-    } catch (const std::bad_alloc&) {
-        if (classic) fatal_error("Memory allocation failure");
-        say(shown(options.output, "standard output"), std::strerror(ENOMEM));
-    } catch (const runlabel::error& e) {
-        if (classic) fatal_error(e.what());
-        say(shown(options.output, "standard output"), reason_of(e.what()));
+    } catch (...) {
+        return engine_failed(shown(options.output, "standard output"), classic);
     }
     return 1;
 }
@@ -149,12 +156,13 @@ int run(const Options& options) {
     const unsigned long long runs = input.labeling.run_count();
     const unsigned long long regions = input.labeling.count();
     const std::time_t t2 = std::time(nullptr);
-    // The classic form reports the count before it writes, as it always has;
-    // otherwise nothing is reported until every output is in place.
-    if (classic) {
+    auto report_count = [&] {
         report.line("Run ID %llu \n", runs > 0 ? runs : 1ULL);
         report.line("Total %llu regions\n", regions);
-    }
+    };
+    // The classic form reports the count before it writes, as it always has;
+    // otherwise nothing is reported until every output is in place.
+    if (classic) report_count();
     try {
         write_outputs(options, classic, input.labeling, input.info, progress_rows_written);
         progress_end();
@@ -164,10 +172,7 @@ int run(const Options& options) {
     input.labeling = runlabel::Labeling();
     const std::time_t t3 = std::time(nullptr);
 
-    if (!classic) {
-        report.line("Run ID %llu \n", runs > 0 ? runs : 1ULL);
-        report.line("Total %llu regions\n", regions);
-    }
+    if (!classic) report_count();
     report.line("Time for converting the image to run-length %7.5lf sec\n", std::difftime(t1, t0));
     report.line("Time for computing connected component %7.5lf sec\n", std::difftime(t2, t1));
     report.line("Total time elapse %7.5lf sec\n", std::difftime(t3, t0));

@@ -158,9 +158,7 @@ Output label_output(const Options& options, bool classic, const runlabel::Labeli
                                                              std::to_string(needed) + " or more.");
     }
     out.layout.sample = sample_of_bits(bits);
-    out.layout.maxval = out.format == OutputFormat::kPam   ? pam_maxval(last, bits)
-                        : out.format == OutputFormat::kPgm ? (bits > 8 ? 65535 : 255)
-                                                           : 255;
+    out.layout.maxval = label_maxval(out.format, last, bits);
     out.labels = label_type_of_bits(bits);
     return out;
 }

@@ -151,7 +151,9 @@ std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterLayout
     return std::make_unique<PamWriter>(out, layout, header);
 }
 
-int32_t pam_maxval(uint64_t largest, int bits) {
+int32_t label_maxval(OutputFormat format, uint64_t largest, int bits) {
+    if (format == OutputFormat::kPgm) return bits > 8 ? 65535 : 255;
+    if (format != OutputFormat::kPam) return 255;
     if (bits <= 8) return static_cast<int32_t>(std::clamp<uint64_t>(largest, 1, 255));
     return largest < 256 ? 65535 : static_cast<int32_t>(std::min<uint64_t>(largest, 65535));
 }

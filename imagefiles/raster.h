@@ -162,10 +162,12 @@ OutputFormat format_for_name(const char* name);
 // of the formats written and for names of no image format at all.
 std::string unwritten_image_extension(const char* name);
 
-// MAXVAL for a PAM of labels of `bits` (8 or 16) up to `largest`: the largest
-// label, so that viewers scale to it, but one that keeps samples of the bits
-// asked for (a maxval below 256 would make 16-bit labels one byte wide).
-int32_t pam_maxval(uint64_t largest, int bits);
+// MAXVAL of labels of `bits` up to `largest` written as format. A PAM's is
+// the largest label, so that viewers scale to it, but one that keeps samples
+// of the bits asked for (a maxval below 256 would make 16-bit labels one byte
+// wide); a greymap's says how wide its samples are (255 or 65535); other
+// formats have none (255).
+int32_t label_maxval(OutputFormat format, uint64_t largest, int bits);
 
 struct RasterLayout {
     int64_t width = 0;
