@@ -25,11 +25,11 @@ namespace py = pybind11;
 
 namespace {
 
+using pixels::text_of;
 using runlabel::LabelType;
 using runlabel::LabelView;
 using runlabel::PixelType;
 
-std::string text_of(py::handle object) { return py::str(object).cast<std::string>(); }
 std::string type_name(py::handle object) {
     return text_of(py::type::handle_of(object).attr("__name__"));
 }

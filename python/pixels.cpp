@@ -15,8 +15,6 @@ using runlabel::PixelType;
 // A band of mask rows: small enough to stay in the caches.
 constexpr std::int64_t kBandBytes = std::int64_t(1) << 20;
 
-std::string text_of(py::handle object) { return py::str(object).cast<std::string>(); }
-
 PixelType integer_type(char kind, py::ssize_t size) {
     const bool is_signed = kind == 'i';
     switch (size) {
@@ -56,6 +54,8 @@ void fill_rows(const std::byte* data, std::ptrdiff_t row_stride, std::ptrdiff_t 
 }
 
 }  // namespace
+
+std::string text_of(py::handle object) { return py::str(object).cast<std::string>(); }
 
 Geometry geometry_of(const py::array& array) {
     const py::ssize_t dims = array.ndim();

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "runlabel/runlabel.h"
@@ -15,6 +16,9 @@
 namespace pixels {
 
 namespace py = pybind11;
+
+// str(object), for messages.
+std::string text_of(py::handle object);
 
 // Rows and columns of an array of 0 to 2 dimensions (0-D and 1-D are one
 // row), with strides as a view takes them: across one element a stride means
