@@ -4,8 +4,6 @@
 // band's channels are folded into first.
 #include "driver/label_input.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -85,17 +83,16 @@ OpenedInput open_labelled_input(const Options& options, bool* classic) {
     OpenedInput opened;
     opened.watch = std::make_unique<InputWatch>(options.input);
     *classic = options.plain && classic_output_name(options.output);
-    // A directory opens, then fails its first read: no greymap, and no image.
-    struct stat named {};
-    if (options.input != "-" && stat(options.input.c_str(), &named) == 0 &&
-        S_ISDIR(named.st_mode)) {
-        *classic = false;
-        throw ImageError(ImageError::Kind::kNotFound, "Input file not found", EISDIR);
-    }
-    if (*classic) {
-        opened.reader = open_plain_raster(options.input.c_str(), classic);
-    } else {
-        opened.reader = open_raster(options.input.c_str());
+    try {
+        if (*classic) {
+            opened.reader = open_plain_raster(options.input.c_str(), classic);
+        } else {
+            opened.reader = open_raster(options.input.c_str());
+        }
+    } catch (const ImageError& e) {
+        // A directory is no greymap, so its failure is told in the tool's voice.
+        if (e.code() == EISDIR) *classic = false;
+        throw;
     }
     return opened;
 }

@@ -73,6 +73,12 @@ InputStream open_input(const char* path, uint8_t* signature, std::size_t* peeked
     std::FILE* file = standard_input ? stdin : std::fopen(path, "rb");
     if (file == nullptr)
         throw ImageError(ImageError::Kind::kNotFound, "Input file not found", errno);
+    // fopen takes a directory, whose first read then fails: no image at all.
+    struct stat opened {};
+    if (fstat(fileno(file), &opened) == 0 && S_ISDIR(opened.st_mode)) {
+        if (!standard_input) std::fclose(file);
+        throw ImageError(ImageError::Kind::kNotFound, "Input file not found", EISDIR);
+    }
     if (!standard_input && is_regular(file)) {
         *peeked = std::fread(signature, 1, kSignatureBytes, file);
         std::rewind(file);

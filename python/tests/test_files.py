@@ -197,7 +197,7 @@ def test_an_unreadable_file_is_a_permission_error(tmp_path):
 
 @pytest.mark.parametrize("call,error", [
     (lambda d: runlabel.read(d / "missing.pgm"), FileNotFoundError),
-    (lambda d: runlabel.read(d), ValueError),
+    (lambda d: runlabel.read(d), IsADirectoryError),
     (lambda d: (d / "junk.pgm").write_bytes(b"not an image") and runlabel.read(d / "junk.pgm"),
      ValueError),
     (lambda d: runlabel.write(d / "no" / "such" / "dir.png", labels_of(np.uint8)),
