@@ -172,16 +172,11 @@ std::vector<Run> Labeling::runs() const {
     for (const engine::Band& band : state_->bands) {
         const engine::RunStore& store = band.store;
         engine::Buffer<std::int32_t> scratch;
-        engine::Buffer<std::uint32_t> spread;
         for (std::int64_t r = 0; r < store.rows(); ++r) {
-            const std::int32_t* bounds = engine::row_bounds(store, r, scratch);
-            const std::uint32_t* labels = engine::row_labels(store, r, spread);
-            const std::uint32_t first = store.first_run(r);
-            for (std::uint32_t i = first; i < store.end_run(r); ++i) {
-                const std::uint32_t k = labels[i - first];
-                runs.push_back({band.first_row + r, bounds[2 * (i - first)],
-                                bounds[2 * (i - first) + 1] - 1, k == 0 ? 0 : base + k});
-            }
+            engine::RowView(store, r).for_each_run(
+                scratch, [&](std::int32_t from, std::int32_t to, std::uint32_t k) {
+                    runs.push_back({band.first_row + r, from, to - 1, k == 0 ? 0 : base + k});
+                });
         }
     }
     return runs;

@@ -242,7 +242,7 @@ template <typename Word>
         store.row_start.push_back(static_cast<uint32_t>(first + count));
         store.row_info.push_back(info);
     };
-    if (differs == 0) {
+    if (differs == 0 && !store.plain) {
         // The row repeats the one above (blocky texture does, row after row):
         // so do its runs and its map.
         const std::size_t above = parity ^ 1;
@@ -250,7 +250,8 @@ template <typename Word>
         const uint32_t above_first = store.first_run(store.rows() - 1);
         const uint64_t count = first - above_first;
         std::memcpy(map, store.edge_maps.data() + above * words, words * sizeof(EdgeWord));
-        RowInfo info{RowKind::kMixed, above_info.single_pixels, above_info.kept_as_bits, 0};
+        RowInfo info{.single_pixels = above_info.single_pixels,
+                     .kept_as_bits = above_info.kept_as_bits};
         if (info.kept_as_bits) {
             info.bits_at = keep_bits(store, fg_words, fg_count);
         } else {
@@ -266,15 +267,16 @@ template <typename Word>
     // written a byte at a time, where one at a time would mispredict a jump
     // about once a word. After a dense row it is kept as bits, its runs only
     // counted: the labeling pass works out their bounds where it needs them.
-    const bool textured = store.rows() > 0 && is_textured(store, store.rows() - 1);
-    const bool as_bits = store.rows() > 0 && is_dense(store, store.rows() - 1);
+    const bool known = store.rows() > 0 && !store.plain;
+    const bool textured = known && is_textured(store, store.rows() - 1);
+    const bool as_bits = known && is_dense(store, store.rows() - 1);
     int32_t* bounds = nullptr;
     if (!as_bits) {
         store.bounds.reserve(2 * most + 8);  // room for the writes past the last edge
         bounds = store.bounds.data() + 2 * first;
     }
     const std::size_t filled = extract_bounds(fg_words, cols, bounds, map, textured);
-    RowInfo info{RowKind::kMixed, pairs == 0, as_bits, 0};
+    RowInfo info{.single_pixels = !store.plain && pairs == 0, .kept_as_bits = as_bits};
     if (as_bits) info.bits_at = keep_bits(store, fg_words, fg_count);
     add_row(filled / 2, info);
 }

@@ -1,17 +1,22 @@
-// The top-down labeling pass, one row at a time. A run p touches a run q of
-// the row above unless one ends left of the other's start less the slack (0
-// asks for a shared column, 1 also takes a diagonal contact):
-//
-//   p:  ####              p:  ####
-//   q:     ####  both     q:      ####  slack 1 only
-//
-// p joins the tree of the first q it touches and unites the trees of the
-// others; the runs p touches are consecutive in the row above. Trees are
+// The top-down labeling pass, one row at a time. A run p touches the runs q
+// of the row above that hold a column it reaches (contact.h). p joins the
+// tree of the first q it touches and unites the trees of the others; the
+// runs p touches are consecutive in the row above. Trees are
 // linked under their smaller root, so a root is always a region's first run.
 //
-// Which runs above p touches is read off the edge map of the row above (see
-// EdgeWord): the edges left of p's first column (less the slack) and of its
-// last (plus the slack) count the runs before and up to them, with no search.
+// The plain rule walks the runs above alongside the row's (label_row_by_walk).
+// Its specialisations, each named below with its precondition:
+// - counting (label_row_by_map): which runs above p touches is read off the
+//   edge map of the row above (see EdgeWord), with no search: the edges left
+//   of the first column p reaches and at or left of its last count the runs
+//   before and up to them. Needs the store's width (cols > 0).
+// - new trees: no foreground pixel of the row reaches one above.
+// - strips (label_row_by_strips): 8-connected textured rows, where columns
+//   side by side are one region (Contact::kColumnsSideBySideJoin).
+// - copied stretches: words of foreground equal to the row above's hold the
+//   same runs, whose parents are copied.
+// All of them read foreground as one class (binary images) and the row
+// above as the only neighbour (2-D).
 // On textured images the number of runs above skipped between one run and
 // the next follows no pattern, and a search mispredicts a jump about every
 // other run; counting leaves one jump per run, taken only where runs merge.
@@ -64,13 +69,13 @@ inline void join(uint32_t* parent, uint32_t p, uint32_t above_first, uint32_t fi
     parent[p] = r;
 }
 
-// A row whose runs' parent its first run's entry alone records gets it in
-// every entry, for passes that look at them one by one.
+// A row whose runs share their first run's entry gets it in every entry, for
+// passes that look at them one by one.
 void spread_first_label(RunStore& store, int64_t row) {
     uint32_t* labels = store.labels.data();
     std::fill(labels + store.first_run(row) + 1, labels + store.end_run(row),
               labels[store.first_run(row)]);
-    store.row_info[row].first_only = false;
+    store.row_info[row].shared_label = false;
 }
 
 // Rows of fewer runs are labelled one by one, without looking for stretches
@@ -85,20 +90,15 @@ constexpr uint32_t kFewRuns = 8;
            static_cast<uint32_t>(std::popcount(w.bits & ((uint64_t{2} << (at % 64)) - 1)));
 }
 
-// Whether any foreground pixel of a row touches one of the row above: in its
-// column, or with kSlack 1 in a neighbouring one too. Rows of a 4-connected
-// checkerboard never do, and textured rows mostly do in their first word.
-template <int kSlack>
+// Whether any foreground pixel of a row reaches one of the row above. Rows of
+// a 4-connected checkerboard never do, and textured rows mostly do in their
+// first word.
+template <typename Contact>
 bool touches_above(const uint64_t* row, const uint64_t* above, std::size_t words) {
-    uint64_t carry = 0;  // the last column of the word before, as bit 0
     for (std::size_t w = 0; w < words; ++w) {
-        uint64_t reach = above[w];
-        if constexpr (kSlack == 1) {
-            const uint64_t next = w + 1 < words ? above[w + 1] : 0;
-            reach |= above[w] << 1 | carry | above[w] >> 1 | next << 63;
-            carry = above[w] >> 63;
-        }
-        if ((row[w] & reach) != 0) return true;
+        const uint64_t before = w > 0 ? above[w - 1] : 0;
+        const uint64_t after = w + 1 < words ? above[w + 1] : 0;
+        if ((row[w] & Contact::reached_by(before, above[w], after)) != 0) return true;
     }
     return false;
 }
@@ -161,24 +161,24 @@ template <typename Stretch>
 }
 
 // Labels a row a strip at a time (see above); returns whether its runs end
-// up all of one region. When the row above's are (above_uniform), their
+// up all of one region. When the row above's are (above_one_region), their
 // parents are not looked at; and when every run of the row touches the row
 // above, the row is of that region, which its first run's entry alone then
-// records (first_only).
+// records (shared_label).
 [[gnu::always_inline]] inline bool label_row_by_strips(uint32_t* parent, const EdgeWord* here,
                                                        const EdgeWord* above, uint32_t first,
                                                        uint32_t above_first, const uint64_t* row_fg,
                                                        const uint64_t* above_fg, std::size_t words,
-                                                       bool above_uniform, bool& first_only) {
+                                                       bool above_one_region, bool& shared_label) {
     const uint32_t* const above_parent = parent + above_first;
-    first_only = false;
-    if (above_uniform) {
+    shared_label = false;
+    if (above_one_region) {
         bool alone = false;  // a run touching nothing above
         for_each_stretch(here, above, row_fg, above_fg, words,
                          [&](uint32_t, uint32_t, uint32_t q0, uint32_t q1) { alone |= q1 == q0; });
         if (!alone) {
             parent[first] = above_parent[0];
-            first_only = true;
+            shared_label = true;
             return true;
         }
     }
@@ -192,9 +192,9 @@ template <typename Stretch>
                              return;
                          }
                          // Runs above of one region need no look at their parents.
-                         const uint32_t up = above_parent[above_uniform ? 0 : q0];
+                         const uint32_t up = above_parent[above_one_region ? 0 : q0];
                          uint32_t differ = 0;
-                         if (!above_uniform) {
+                         if (!above_one_region) {
                              for (uint32_t q = q0 + 1; q < q1; ++q) differ |= above_parent[q] ^ up;
                          }
                          uint32_t r = up;  // runs above hanging from one node are one tree
@@ -211,7 +211,7 @@ template <typename Stretch>
     return uniform;
 }
 
-template <int kSlack>
+template <typename Contact>
 [[gnu::always_inline]] inline void label_row_by_map(RunStore& store, int64_t row) {
     const uint32_t first = store.first_run(row);
     const uint32_t end = store.end_run(row);
@@ -219,7 +219,7 @@ template <int kSlack>
     const std::size_t words = foreground_words(store.cols);
     const uint64_t* fg = store.foreground.data();
     if (row == 0 ||
-        !touches_above<kSlack>(fg + (row & 1) * words, fg + ((row - 1) & 1) * words, words)) {
+        !touches_above<Contact>(fg + (row & 1) * words, fg + ((row - 1) & 1) * words, words)) {
         // Every run starts a tree of its own.
         for (uint32_t i = first; i < end; ++i) parent[i] = i;
         store.row_info[row].kind = RowKind::kNewTrees;
@@ -231,34 +231,35 @@ template <int kSlack>
     const uint32_t above_first = store.first_run(row - 1);
     const uint64_t* row_fg = fg + (row & 1) * words;
     const uint64_t* above_fg = fg + ((row - 1) & 1) * words;
-    if constexpr (kSlack == 1) {
+    if constexpr (Contact::kColumnsSideBySideJoin) {
         // Worth it where the stretches hold several runs each.
         if (is_textured(store, row) || is_textured(store, row - 1)) {
             const uint64_t runs = end - above_first;
             if (runs >= 6 * count_stretches(row_fg, above_fg, words)) {
                 RowInfo& info = store.row_info[row];
                 info.kind = RowKind::kStretchesAlike;
-                info.uniform =
-                    label_row_by_strips(parent, here, above, first, above_first, row_fg, above_fg,
-                                        words, store.row_info[row - 1].uniform, info.first_only);
+                info.one_region = label_row_by_strips(parent, here, above, first, above_first,
+                                                      row_fg, above_fg, words,
+                                                      store.row_info[row - 1].one_region,
+                                                      info.shared_label);
                 return;
             }
         }
     }
     // The runs below look at the parents above one by one.
-    if (store.row_info[row - 1].first_only) spread_first_label(store, row - 1);
+    if (store.row_info[row - 1].shared_label) spread_first_label(store, row - 1);
     const int32_t* row_runs = nullptr;  // worked out when first needed
     uint32_t i = first;
     auto label_runs_to = [&](uint32_t stop) {
         // Nothing to label: the bounds may not have been worked out, and no
         // offset may be taken from their null.
         if (i >= stop) return;
-        if (row_runs == nullptr) row_runs = row_bounds(store, row, store.newest);
+        if (row_runs == nullptr) row_runs = RowView(store, row).bounds(store.newest);
         for (const int32_t* run = row_runs + 2 * std::size_t(i - first); i < stop; ++i, run += 2) {
             // The first run above at or after the first column reached, and
             // one past the last at or before the last column reached.
-            const uint32_t from = edges_to(above, run[0] - kSlack) / 2;
-            const uint32_t to = (edges_to(above, run[1] - 1 + kSlack) + 1) / 2;
+            const uint32_t from = edges_to(above, Contact::reach_from(run[0])) / 2;
+            const uint32_t to = (edges_to(above, Contact::reach_to(run[1]) - 1) + 1) / 2;
             join(parent, i, above_first, from, to);
         }
     };
@@ -285,7 +286,7 @@ template <int kSlack>
         i = first + to;
         if (stretch == 0 && w + 1 == words) {
             store.row_info[row].kind = RowKind::kRepeat;
-            store.row_info[row].uniform = store.row_info[row - 1].uniform;
+            store.row_info[row].one_region = store.row_info[row - 1].one_region;
         }
     }
     label_runs_to(end);
@@ -295,45 +296,46 @@ template <int kSlack>
 // instruction for one (a dozen others stand in), every x86-64 processor since
 // 2008 has: so there the pass is built twice and the processor picks.
 #if defined(__x86_64__) && !defined(__POPCNT__)
-template <int kSlack>
+template <typename Contact>
 [[gnu::target("popcnt")]] void label_row_by_map_popcnt(RunStore& store, int64_t row) {
-    label_row_by_map<kSlack>(store, row);
+    label_row_by_map<Contact>(store, row);
 }
 
-template <int kSlack>
+template <typename Contact>
 void label_row_counting(RunStore& store, int64_t row) {
     static const bool popcnt = __builtin_cpu_supports("popcnt");
     if (popcnt) {
-        label_row_by_map_popcnt<kSlack>(store, row);
+        label_row_by_map_popcnt<Contact>(store, row);
     } else {
-        label_row_by_map<kSlack>(store, row);
+        label_row_by_map<Contact>(store, row);
     }
 }
 #else
-template <int kSlack>
+template <typename Contact>
 void label_row_counting(RunStore& store, int64_t row) {
-    label_row_by_map<kSlack>(store, row);
+    label_row_by_map<Contact>(store, row);
 }
 #endif
 
-// Without a map: the runs above are walked to find those p touches. For
-// stores of runs whose columns are not bounded by a width.
-template <int kSlack>
+// The plain rule: the runs above are walked alongside the row's to find
+// those each run touches. Rows walked hold their bounds (a plain store, or
+// runs whose columns no width bounds, which keep no map).
+template <typename Contact>
 void label_row_by_walk(RunStore& store, int64_t row) {
     const uint32_t first = store.first_run(row);
     const uint32_t end = store.end_run(row);
     uint32_t* parent = store.labels.data();
     const uint32_t above_first = row > 0 ? store.first_run(row - 1) : first;
     const uint32_t above_count = first - above_first;
-    const int32_t* run = store.bounds.data() + 2 * std::size_t(first);
-    const int32_t* const above = store.bounds.data() + 2 * std::size_t(above_first);
+    Buffer<int32_t> above_scratch;
+    const int32_t* run = RowView(store, row).bounds(store.newest);
+    const int32_t* const above =
+        above_count > 0 ? RowView(store, row - 1).bounds(above_scratch) : nullptr;
     uint32_t q = 0;  // the first run above that may still touch
     for (uint32_t i = first; i < end; ++i, run += 2) {
-        const int32_t start = run[0] - kSlack;
-        const int32_t stop = run[1] + kSlack;
-        while (q < above_count && above[2 * q + 1] <= start) ++q;
+        while (q < above_count && Contact::ends_before_reach(above[2 * q + 1], run[0])) ++q;
         uint32_t t = q;
-        while (t < above_count && above[2 * t] < stop) ++t;
+        while (t < above_count && !Contact::starts_past_reach(above[2 * t], run[1])) ++t;
         join(parent, i, above_first, q, t);
         // The last run touched may touch the next run too, unless it ends
         // before this one does.
@@ -344,29 +346,25 @@ void label_row_by_walk(RunStore& store, int64_t row) {
     }
 }
 
-template <int kSlack>
+template <typename Contact>
 void label_row(RunStore& store) {
     const int64_t row = store.rows() - 1;
-    if (store.cols > 0) {
-        label_row_counting<kSlack>(store, row);
+    if (store.cols > 0 && !store.plain) {
+        label_row_counting<Contact>(store, row);
     } else {
-        label_row_by_walk<kSlack>(store, row);
+        label_row_by_walk<Contact>(store, row);
     }
 }
 
 }  // namespace
 
 void label_newest_row(RunStore& store, int connectivity) {
-    if (connectivity == 8) {
-        label_row<1>(store);
-    } else {
-        label_row<0>(store);
-    }
+    with_contact(connectivity, [&store](auto contact) { label_row<decltype(contact)>(store); });
 }
 
 void end_labeling(RunStore& store) {
     // The last row's runs meet the next band's one by one.
-    if (store.rows() > 0 && store.row_info[store.rows() - 1].first_only) {
+    if (store.rows() > 0 && store.row_info[store.rows() - 1].shared_label) {
         spread_first_label(store, store.rows() - 1);
     }
     store.edge_maps.release();

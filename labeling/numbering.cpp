@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <span>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -82,9 +83,9 @@ int64_t row_of_run(const RunStore& store, uint64_t i) {
         store.row_start.begin() - 1);
 }
 
-// The roots among runs [from, to) of a store. A row whose first run's entry
-// alone records its parent has none: that parent comes before the row. Nor
-// have runs whose parents were copied from the row above.
+// The roots among runs [from, to) of a store. A row whose runs share their
+// first run's entry has none: that parent comes before the row. Nor have runs
+// whose parents were copied from the row above.
 uint32_t count_roots(const RunStore& store, const uint32_t* labels, uint32_t from, uint32_t to) {
     uint32_t roots = 0;
     if (from >= to) return roots;
@@ -100,7 +101,7 @@ uint32_t count_roots(const RunStore& store, const uint32_t* labels, uint32_t fro
     const CopiedRuns* const copies_end = store.copies.end();
     for (int64_t row = row_of_run(store, from); from < to; ++row) {
         const uint32_t stop = std::min(to, store.end_run(row));
-        if (!store.row_info[row].first_only) {
+        if (!store.row_info[row].shared_label) {
             for (; copy != copies_end && copy->run < stop; ++copy) {
                 if (from < copy->run) roots += roots_in(from, copy->run);
                 from = std::max(from, std::min(stop, copy->run + copy->count));
@@ -127,20 +128,18 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
         if (info.kind == RowKind::kRepeat && i == store.first_run(row) &&
             stop == store.end_run(row)) {
             // Each run is of the region of its double above, numbered by now.
-            const RowInfo& above = store.row_info[row - 1];
-            const uint32_t above_first = store.first_run(row - 1);
-            std::memcpy(labels + i, labels + above_first,
-                        (above.first_only ? 1 : stop - i) * sizeof(uint32_t));
-            info.first_only = above.first_only;
+            const std::span<const uint32_t> above = label_entries(store, row - 1);
+            std::memcpy(labels + i, above.data(), above.size() * sizeof(uint32_t));
+            info.shared_label = store.row_info[row - 1].shared_label;
             i = stop;
             continue;
         }
-        if (info.uniform && i == store.first_run(row) && stop - i >= 2 && labels[i] < i) {
+        if (info.one_region && i == store.first_run(row) && stop - i >= 2 && labels[i] < i) {
             // Every run of the row is of the region of its first run's
             // parent, which comes before the row and is numbered by now: the
             // first run's entry keeps the number for all.
             labels[i] = labels[labels[i]];
-            info.first_only = true;
+            info.shared_label = true;
             i = stop;
             continue;
         }
@@ -148,7 +147,7 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
         // the runs between them theirs one by one.
         for (; copy != copies_end && copy->run < stop; ++copy) {
             for (; i < copy->run; ++i) number_run(labels, i, last);
-            if (store.row_info[row - 1].first_only) {
+            if (store.row_info[row - 1].shared_label) {
                 std::fill(labels + i, labels + i + copy->count, labels[store.first_run(row - 1)]);
             } else {
                 std::memcpy(labels + i, labels + copy->above, copy->count * sizeof(uint32_t));
@@ -212,25 +211,27 @@ class BorderForest {
 
 // Unites the trees of touching runs in the last row of `above` and the first
 // row of `below`.
+template <typename Contact>
 void join_border(Band& above, uint64_t above_base, Band& below, uint64_t below_base,
-                 int connectivity, BorderForest& forest) {
+                 BorderForest& forest) {
     RunStore& a = above.store;
     RunStore& b = below.store;
     if (a.rows() == 0 || b.rows() == 0) return;
-    const int slack = connectivity == 8 ? 1 : 0;
-    const uint32_t a_first = a.first_run(a.rows() - 1);
-    const uint32_t a_count = a.end_run(a.rows() - 1) - a_first;
-    const uint32_t b_count = b.end_run(0);
+    const RowView a_row(a, a.rows() - 1);
+    const RowView b_row(b, 0);
     Buffer<int32_t> a_scratch, b_scratch;
-    const int32_t* a_bounds = row_bounds(a, a.rows() - 1, a_scratch);
-    const int32_t* b_bounds = row_bounds(b, 0, b_scratch);
+    const int32_t* a_bounds = a_row.bounds(a_scratch);
+    const int32_t* b_bounds = b_row.bounds(b_scratch);
+    // Neither row shares its label entries (end_labeling spread the last;
+    // a first row starts trees of its own): each run's entry is its parent.
     uint32_t q = 0;
-    for (uint32_t p = 0; p < b_count; ++p) {
-        const int32_t start = b_bounds[2 * p] - slack;
-        const int32_t stop = b_bounds[2 * p + 1] + slack;
-        while (q < a_count && a_bounds[2 * q + 1] <= start) ++q;
-        for (uint32_t t = q; t < a_count && a_bounds[2 * t] < stop; ++t) {
-            forest.unite(above_base + local_root(a.labels.data(), a_first + t),
+    for (uint32_t p = 0; p < b_row.count(); ++p) {
+        const int32_t from = b_bounds[2 * p];
+        const int32_t to = b_bounds[2 * p + 1];
+        while (q < a_row.count() && Contact::ends_before_reach(a_bounds[2 * q + 1], from)) ++q;
+        for (uint32_t t = q; t < a_row.count() && !Contact::starts_past_reach(a_bounds[2 * t], to);
+             ++t) {
+            forest.unite(above_base + local_root(a.labels.data(), a_row.first() + t),
                          below_base + local_root(b.labels.data(), p));
         }
     }
@@ -240,18 +241,14 @@ void join_border(Band& above, uint64_t above_base, Band& below, uint64_t below_b
 Buffer<uint64_t> region_areas(const Band* bands, std::size_t count_bands, uint32_t count) {
     Buffer<uint64_t> area(std::size_t(count) + 1);
     std::fill(area.begin(), area.end(), 0);
+    Buffer<int32_t> scratch;
     for (std::size_t b = 0; b < count_bands; ++b) {
         const RunStore& store = bands[b].store;
-        const uint32_t* labels = store.labels.data();
-        Buffer<int32_t> scratch;
         for (int64_t r = 0; r < store.rows(); ++r) {
-            const int32_t* bounds = row_bounds(store, r, scratch);
-            const uint32_t first = store.first_run(r);
-            const uint32_t step = store.row_info[r].first_only ? 0 : 1;
-            for (uint32_t i = first; i < store.end_run(r); ++i) {
-                area[labels[first + (i - first) * step]] +=
-                    static_cast<uint64_t>(bounds[2 * (i - first) + 1] - bounds[2 * (i - first)]);
-            }
+            RowView(store, r).for_each_run(scratch, [&area](int32_t from, int32_t to,
+                                                            uint32_t label) {
+                area[label] += static_cast<uint64_t>(to - from);
+            });
         }
     }
     return area;
@@ -280,11 +277,8 @@ uint32_t renumber(Band* bands, std::size_t count_bands, uint32_t count,
     }
     for (std::size_t b = 0; b < count_bands; ++b) {
         RunStore& store = bands[b].store;
-        uint32_t* labels = store.labels.data();
         for (int64_t r = 0; r < store.rows(); ++r) {
-            const uint32_t end =
-                store.row_info[r].first_only ? store.first_run(r) + 1 : store.end_run(r);
-            for (uint32_t i = store.first_run(r); i < end; ++i) labels[i] = new_number[labels[i]];
+            for (uint32_t& label : label_entries(store, r)) label = new_number[label];
         }
     }
     return kept;
@@ -400,9 +394,11 @@ uint64_t number_bands(Band* bands, std::size_t count_bands, int connectivity,
     std::vector<uint64_t> base(count_bands + 1, 0);
     for (std::size_t b = 0; b < count_bands; ++b) base[b + 1] = base[b] + bands[b].store.runs();
     BorderForest forest;
-    for (std::size_t b = 1; b < count_bands; ++b) {
-        join_border(bands[b - 1], base[b - 1], bands[b], base[b], connectivity, forest);
-    }
+    with_contact(connectivity, [&](auto contact) {
+        for (std::size_t b = 1; b < count_bands; ++b) {
+            join_border<decltype(contact)>(bands[b - 1], base[b - 1], bands[b], base[b], forest);
+        }
+    });
     uint64_t count = 0;
     if (forest.empty()) {
         // A parent comes before its child, so it holds its region number by

@@ -263,13 +263,9 @@ void paint_span_words(T* out, const uint64_t* words, int64_t from, int64_t to, T
 // A row whose runs are all of one region, painted as one span from the
 // image's pixels or, without them, from the row's own bits.
 template <typename T>
-void paint_one_region(T* out, const RunStore& store, int64_t row, const SourceRows* source,
-                      T label) {
-    const int64_t cols = store.cols;
-    const RowInfo& info = store.row_info[row];
-    const uint64_t* words =
-        info.kept_as_bits ? store.bits.data() + std::size_t(info.bits_at) * foreground_words(cols)
-                          : nullptr;
+void paint_one_region(T* out, const RowView& view, int64_t cols, int64_t row,
+                      const SourceRows* source, T label, Buffer<int32_t>& scratch) {
+    const uint64_t* words = view.bits();
     int64_t from, to;
     if (words != nullptr) {
         std::size_t w = 0;
@@ -279,10 +275,9 @@ void paint_one_region(T* out, const RunStore& store, int64_t row, const SourceRo
         while (words[w] == 0) --w;
         to = int64_t(w) * 64 + 64 - std::countl_zero(words[w]);
     } else {
-        const std::size_t first = store.first_run(row);
-        const std::size_t last = store.end_run(row) - 1;
-        from = store.bounds[2 * first];
-        to = store.bounds[2 * last + 1];
+        const int32_t* bounds = view.bounds(scratch);
+        from = bounds[0];
+        to = bounds[2 * std::size_t(view.count()) - 1];
     }
     std::fill(out, out + from, T{0});
     if (source == nullptr) {
@@ -327,24 +322,47 @@ void paint_strided_row(std::byte* out, std::ptrdiff_t column_stride, int64_t col
     for (; c < cols; ++c) *at(c) = T{0};
 }
 
-// One row of the store into o, cols contiguous pixels.
+// The plain rule: zeros, then each run's label over its columns.
+template <typename T>
+void paint_plain_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t* labels,
+                     uint32_t count, uint64_t base) {
+    std::fill(out, out + cols, T{0});
+    for (uint32_t i = 0; i < count; ++i) {
+        std::fill(out + bounds[2 * i], out + bounds[2 * i + 1], label_value<T>(labels[i], base));
+    }
+}
+
+// One row of the store into o, cols contiguous pixels. Its specialisations
+// of the plain rule, each under the precondition named:
+// - one region: runs all of one region (one_region, a shared label, or
+//   labels found equal) with pixels at hand (the image's, or the row's bits)
+//   are one span, foreground taking the label;
+// - spans: runs of one region side by side, painted from the image's pixels;
+// - single pixels (single_pixels), textured rows (is_textured): stores that
+//   need no jump per run.
+// Painting from pixels reads foreground as one class (binary images).
 template <typename T>
 void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
                       const SourceRows* source, Buffer<int32_t>& scratch,
                       Buffer<uint32_t>& spread) {
-    const uint32_t first = store.first_run(row);
-    const uint32_t count = store.end_run(row) - first;
-    const uint32_t* l = store.labels.data() + first;
+    const RowView view(store, row);
+    const uint32_t count = view.count();
+    const RowInfo& info = view.info();
+    if (store.plain) {
+        return paint_plain_row(o, store.cols, view.bounds(scratch), view.labels(spread), count,
+                               base);
+    }
+    const uint32_t* l = store.labels.data() + view.first();
     // A row of one region (a spiral's, a dense texture's) is one span,
     // painted from pixels: the image's, or its own bits where it has them.
-    if (count >= 2 && (source != nullptr || store.row_info[row].kept_as_bits) &&
-        (store.row_info[row].uniform || store.row_info[row].first_only ||
+    if (count >= 2 && (source != nullptr || info.kept_as_bits) &&
+        (info.one_region || info.shared_label ||
          (l[0] == l[count - 1] && end_of_span(l, 0, count) == count))) {
-        paint_one_region(o, store, row, source, label_value<T>(l[0], base));
+        paint_one_region(o, view, store.cols, row, source, label_value<T>(l[0], base), scratch);
         return;
     }
-    l = row_labels(store, row, spread);
-    const int32_t* b = row_bounds(store, row, scratch);
+    l = view.labels(spread);
+    const int32_t* b = view.bounds(scratch);
     // Spans from the pixels pay where runs of one region follow each other;
     // in a textured row (a spiral, a percolating texture) its first,
     // middle and last runs are taken as the sign of it.
@@ -352,7 +370,7 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
     const bool spans = source != nullptr && count >= 2 &&
                        (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
     if (!spans) {
-        if (store.row_info[row].single_pixels) {
+        if (info.single_pixels) {
             paint_single_pixels(o, store.cols, b, l, count, base);
         } else if (textured) {
             paint_textured_row(o, store.cols, b, l, count, base);
@@ -404,11 +422,9 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
     Buffer<uint32_t> spread;  // the labels of rows that keep one for all
     if (column_stride != static_cast<std::ptrdiff_t>(sizeof(T))) {
         for (int64_t r = 0; r < rows; ++r) {
-            const uint32_t first = store.first_run(first_row + r);
+            const RowView view(store, first_row + r);
             paint_strided_row<T>(out + r * row_stride, column_stride, store.cols,
-                                 row_bounds(store, first_row + r, scratch),
-                                 row_labels(store, first_row + r, spread),
-                                 store.end_run(first_row + r) - first, base);
+                                 view.bounds(scratch), view.labels(spread), view.count(), base);
         }
         return;
     }

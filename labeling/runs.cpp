@@ -40,7 +40,7 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
         const int count = static_cast<int>(store.runs());
         const int first = next_run;
         next_run = skip_run_numbers(next_run, count);
-        tail = append_run_nodes(tail, r, first, runlabel::engine::row_bounds(store, 0, scratch),
+        tail = append_run_nodes(tail, r, first, runlabel::engine::RowView(store, 0).bounds(scratch),
                                 count);
         row_index[r][0] = count == 0 ? 0 : first;
         row_index[r][1] = count == 0 ? 0 : next_run - 1;

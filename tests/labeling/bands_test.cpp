@@ -45,7 +45,7 @@ std::vector<uint32_t> numbers(const Image& image, const std::vector<int>& splits
     for (const Band& band : bands) {
         runlabel::engine::Buffer<uint32_t> spread;
         for (int64_t r = 0; r < band.store.rows(); ++r) {
-            const uint32_t* labels = runlabel::engine::row_labels(band.store, r, spread);
+            const uint32_t* labels = runlabel::engine::RowView(band.store, r).labels(spread);
             out.insert(out.end(), labels,
                        labels + (band.store.end_run(r) - band.store.first_run(r)));
         }

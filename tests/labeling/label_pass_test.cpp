@@ -33,8 +33,8 @@ std::vector<int> engine_labels(const std::vector<int>& pixels, int rows, int col
     runlabel::engine::Buffer<int32_t> scratch;
     runlabel::engine::Buffer<uint32_t> spread;
     for (int r = 0; r < rows; ++r) {
-        const int32_t* bounds = runlabel::engine::row_bounds(store, r, scratch);
-        const uint32_t* row_labels = runlabel::engine::row_labels(store, r, spread);
+        const int32_t* bounds = runlabel::engine::RowView(store, r).bounds(scratch);
+        const uint32_t* row_labels = runlabel::engine::RowView(store, r).labels(spread);
         const uint32_t first = store.first_run(r);
         for (uint32_t i = first; i < store.end_run(r); ++i) {
             for (int32_t c = bounds[2 * (i - first)]; c < bounds[2 * (i - first) + 1]; ++c) {

@@ -43,8 +43,8 @@ std::vector<uint64_t> expected(const RunStore& store, uint64_t base, int bytes) 
     runlabel::engine::Buffer<int32_t> scratch;
     runlabel::engine::Buffer<uint32_t> spread;
     for (int64_t r = 0; r < store.rows(); ++r) {
-        const int32_t* bounds = runlabel::engine::row_bounds(store, r, scratch);
-        const uint32_t* labels = runlabel::engine::row_labels(store, r, spread);
+        const int32_t* bounds = runlabel::engine::RowView(store, r).bounds(scratch);
+        const uint32_t* labels = runlabel::engine::RowView(store, r).labels(spread);
         const uint32_t first = store.first_run(r);
         for (uint32_t i = first; i < store.end_run(r); ++i) {
             const uint32_t region = labels[i - first];
