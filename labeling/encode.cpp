@@ -7,11 +7,9 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "labeling/engine.h"
+#include "labeling/simd.h"
 
 namespace runlabel::engine {
 namespace {
@@ -23,7 +21,7 @@ template <typename Pixel>
 [[gnu::always_inline]] inline uint64_t foreground_bits(const Pixel* px, int n) {
     uint64_t bits = 0;
     int i = 0;
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
     if constexpr (sizeof(Pixel) == 1) {
         // A whole word of bytes in straight-line code; background, the most
         // of most images, is told by one compare.
@@ -121,7 +119,7 @@ constexpr BytePositions kBytePositions = [] {
         const auto byte = static_cast<uint8_t>(edges);
         const int32_t* at = kBytePositions.at[byte];
         const auto from = static_cast<int32_t>(c + k);
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
         const __m128i base = _mm_set1_epi32(from);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(bounds + filled),
                          _mm_add_epi32(base, _mm_load_si128(reinterpret_cast<const __m128i*>(at))));
@@ -306,7 +304,7 @@ template <typename Pixel>
 
 // Edge maps count edges a word at a time: as the labeling pass, the encoder
 // is built twice, once for processors that count bits in one instruction.
-#if defined(__x86_64__) && !defined(__POPCNT__)
+#if RUNLABEL_POPCNT_DISPATCH
 [[gnu::target("popcnt")]] void encode_row_popcnt(RunStore& store, const void* pixels,
                                                  PixelKind kind) {
     encode_any(store, pixels, kind);
@@ -316,7 +314,7 @@ template <typename Pixel>
 }  // namespace
 
 void encode_row(RunStore& store, const void* pixels, PixelKind kind) {
-#if defined(__x86_64__) && !defined(__POPCNT__)
+#if RUNLABEL_POPCNT_DISPATCH
     static const bool popcnt = __builtin_cpu_supports("popcnt");
     if (popcnt) return encode_row_popcnt(store, pixels, kind);
 #endif

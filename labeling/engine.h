@@ -7,6 +7,34 @@
 // Nothing here is shared between values: a RunStore belongs to one
 // labeling, so threads labeling different images never meet. Failures are
 // exceptions (std::bad_alloc, std::length_error), never the end of the process.
+//
+// The fast paths, each a specialisation of the plain rule (RunStore::plain)
+// under its precondition. "binary": it reads foreground as one class (pixels
+// not zero); "2-D": it takes the row above as a row's only earlier neighbour.
+//
+// pass    fast path           precondition                                   binary 2-D
+// encode  repeated row        foreground words equal the row above's          yes    yes
+//         rows as bits        the row above is dense (is_dense)               yes
+//         edges by bytes      the row above is textured (is_textured)
+//         single pixels       no two foreground pixels side by side           yes
+// label   counting            the store has a width (edge maps, EdgeWord)     yes    yes
+//         new trees           no foreground pixel reaches the row above       yes    yes
+//         strips              8-connected, textured, >= 6 runs a stretch      yes    yes
+//         copied stretches    words equal the row above's, >= 8 runs          yes    yes
+// number  repeat              kind kRepeat                                           yes
+//         one region          one_region, parent before the row
+//         copies              the label pass's copies                                yes
+//         groups of four      kind kNewTrees or kStretchesAlike (SSE2)
+//         bands unjoined      no run touches across a band's border
+// paint   one region          runs of one region, pixels or bits at hand      yes
+//         spans               runs of one region side by side, pixels at hand yes
+//         single pixels       single_pixels
+//         textured            is_textured
+//         repeat              kind kRepeat                                           yes
+//         streamed rows       rows past the caches (stream)
+//
+// Vector code (SSE2, the population count) has scalar twins of the same
+// result, built alone under RUNLABEL_NO_SIMD (simd.h).
 #pragma once
 
 #include <algorithm>

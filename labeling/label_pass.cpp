@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "labeling/engine.h"
+#include "labeling/simd.h"
 
 namespace runlabel::engine {
 namespace {
@@ -295,7 +296,7 @@ template <typename Contact>
 // The counting is two population counts per run. The baseline x86-64 has no
 // instruction for one (a dozen others stand in), every x86-64 processor since
 // 2008 has: so there the pass is built twice and the processor picks.
-#if defined(__x86_64__) && !defined(__POPCNT__)
+#if RUNLABEL_POPCNT_DISPATCH
 template <typename Contact>
 [[gnu::target("popcnt")]] void label_row_by_map_popcnt(RunStore& store, int64_t row) {
     label_row_by_map<Contact>(store, row);

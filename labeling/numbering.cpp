@@ -12,11 +12,9 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "labeling/engine.h"
+#include "labeling/simd.h"
 #include "support/workers.h"
 
 namespace runlabel::engine {
@@ -42,7 +40,7 @@ inline void number_run(uint32_t* labels, uint64_t i, uint64_t& last) {
     labels[i] = inherited ^ ((inherited ^ static_cast<uint32_t>(last)) & (0 - root));
 }
 
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
 // Groups of four runs [i, i + 4) of a row of new trees: while they are all
 // still roots they take the next four numbers at once.
 inline void number_roots(uint32_t* labels, uint64_t& i, uint64_t end, uint64_t& last) {
@@ -154,7 +152,7 @@ void number_range(RunStore& store, uint32_t* labels, uint64_t i, uint64_t end, u
             }
             i += copy->count;
         }
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
         switch (info.kind) {
             case RowKind::kNewTrees:
                 number_roots(labels, i, stop, last);

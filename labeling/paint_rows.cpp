@@ -9,16 +9,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "labeling/engine.h"
+#include "labeling/simd.h"
 
 namespace runlabel::engine {
 namespace {
 
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
 // Pixels per store. Gaps and runs up to a few stores long are written without
 // a loop, whose trip count would follow no pattern on textured images.
 template <typename T>
@@ -64,7 +62,7 @@ inline void paint_run(T* gap, T* start, const T* end, T label) {
 template <typename T>
 inline void paint_one(T* out, int64_t cols, std::ptrdiff_t& written, std::ptrdiff_t start,
                       std::ptrdiff_t end, T label) {
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
     // A gap and a run of a store each at most: one store each, the run's
     // after the gap's, which may reach into the run.
     if (start - written <= kLanes<T> && end - start <= kLanes<T> && start + kLanes<T> <= cols) {
@@ -150,7 +148,7 @@ void paint_textured_row(T* out, int64_t cols, const int32_t* bounds, const uint3
             std::memcpy(out + end + kWordLanes, &kZero, 8);
         }
     } else {
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
         constexpr std::ptrdiff_t kSpan = 2 * kLanes<T>;
         const __m128i zero = _mm_setzero_si128();
         for (; i < count; ++i) {
@@ -175,7 +173,7 @@ void paint_textured_row(T* out, int64_t cols, const int32_t* bounds, const uint3
 // of one region (a spiral, a dense texture) four runs are looked at a time.
 inline uint32_t end_of_span(const uint32_t* labels, uint32_t i, uint32_t count) {
     uint32_t j = i + 1;
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
     const __m128i want = _mm_set1_epi32(static_cast<int32_t>(labels[i]));
     for (; j + 4 <= count; j += 4) {
         const auto same = static_cast<uint32_t>(_mm_movemask_epi8(
@@ -399,7 +397,7 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
     }
 }
 
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
 // Copies a row painted aside to out with stores that bypass the caches, which
 // would otherwise first read every line of it only to have it written over.
 void stream_row(std::byte* out, const std::byte* from, std::size_t bytes) {
@@ -429,7 +427,7 @@ void paint(const RunStore& store, int64_t first_row, int64_t rows, uint64_t base
         return;
     }
     const auto row_bytes = static_cast<std::size_t>(store.cols) * sizeof(T);
-#if defined(__SSE2__)
+#if RUNLABEL_SSE2
     // Rows of at most kRowAside bytes, painted aside a row at a time.
     constexpr std::size_t kRowAside = std::size_t(256) << 10;
     if (stream && row_bytes <= kRowAside) {

@@ -26,11 +26,13 @@
 //
 // What each pass learns of a row and leaves for the later ones is a fact of
 // its RowInfo (or the store's list of copies). Who sets a fact, who reads
-// it, what it guarantees, and the test that pins it:
+// it, what it guarantees, and the test that pins it (besides
+// PlainMode.EveryBenchmarkFamilyLabelsAsThePlainRule, which holds the fast
+// store to the plain one on images that set every fact):
 //
 // fact           set by         read by              guarantees                         pinned by
-// kept_as_bits   encode         RowView, label,      the row's bounds are unset; its    PlainMode.*,
-//  + bits_at                    paint                foreground words are bits[bits_at] PaintRows.*
+// kept_as_bits   encode         RowView, label,      the row's bounds are unset; its    PaintRows.*
+//  + bits_at                    paint                foreground words are bits[bits_at]
 // single_pixels  encode         paint                every run is one pixel long        PaintRows.*
 // kind kNewTrees label          number               no run touches the row above:      LabelPass.RowsTouching-
 //                                                    each run is a root                  NothingAbove
@@ -43,12 +45,12 @@
 // one_region     label          label (row below),   every run of the row is of one     LabelPass.Sparse-
 //                               number, paint        region                             RowsUnderTexture...
 // shared_label   label, number  RowView, label,      the row's runs share its first     LabelPass.Sparse-
-//                               number, paint        run's label entry: what it holds   RowsUnderTexture...,
-//                                                    (a parent while labelling, the     PlainMode.*
+//                               number, paint        run's label entry: what it holds   RowsUnderTexture...
+//                                                    (a parent while labelling, the
 //                                                    number once numbered) holds for
 //                                                    each; the other entries are unset.
-//                                                    Never set on a store's last row
-//                                                    after end_labeling.
+//                                                    end_labeling clears it on the last
+//                                                    row, which the band join reads.
 //
 // A plain store (RunStore::plain) sets none of these facts: its rows are
 // bounds, labelled by walking the row above, numbered and painted run by
