@@ -60,8 +60,8 @@ inline void paint_run(T* gap, T* start, const T* end, T label) {
 // Zeros over [written, start) and the label over [start, end) of a row of
 // cols pixels; written becomes end.
 template <typename T>
-inline void paint_one(T* out, int64_t cols, std::ptrdiff_t& written, std::ptrdiff_t start,
-                      std::ptrdiff_t end, T label) {
+inline void paint_one(T* out, [[maybe_unused]] int64_t cols, std::ptrdiff_t& written,
+                      std::ptrdiff_t start, std::ptrdiff_t end, T label) {
 #if RUNLABEL_SSE2
     // A gap and a run of a store each at most: one store each, the run's
     // after the gap's, which may reach into the run.
