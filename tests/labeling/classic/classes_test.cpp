@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "labeling/label_tables.h"
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
+#include "labeling/classic/label_tables.h"
 #include "support/support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 
 // Makes count nodes for consecutive runs of one row, numbered first_id upwards.
 // Run k covers columns bounds[2k] to bounds[2k + 1] - 1. The nodes are linked

@@ -1,8 +1,8 @@
 // Label equivalence classes. Every merged label belongs to a class with one
 // representative R: each member's LBL is R (so one lookup finds the class), and
 // the member list starts at ClassHead[R] and runs through Next.
-#include "labeling/label_tables.h"
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
+#include "labeling/classic/label_tables.h"
 
 int64_t relabel_steps = 0;
 

@@ -2,12 +2,12 @@
 // each, so a noisy image does not pay an allocation per run. Every node is
 // still released by its owner; the chunks go back to the heap when the last
 // live node does.
-#include "labeling/run_pool.h"
+#include "labeling/classic/run_pool.h"
 
 #include <algorithm>
 #include <cstddef>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 
 // Entry x of the flat EqTable: LBL at [kLbl], Next at [kNext].
 inline int32_t* eq_entry(int32_t* eq, int x) { return eq + 2 * static_cast<std::ptrdiff_t>(x); }

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "labeling/labeling.h"
-#include "labeling/run_limits.h"
+#include "labeling/classic/classic.h"
+#include "labeling/classic/run_limits.h"
 #include "support/support.h"
 
 namespace {

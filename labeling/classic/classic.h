@@ -1,6 +1,7 @@
-// Labeling engine: binary image -> runs -> region labels -> label image.
-// Runs are numbered 1..N in raster order, so a row's runs carry consecutive
-// numbers; run number and label 0 always mean "none".
+// The classic run-list functions: binary image -> RunNode list -> region
+// labels -> label image, in C style over the support matrices and on top of the
+// engine. Runs are numbered 1..N in raster order, so a row's runs carry
+// consecutive numbers; run number and label 0 always mean "none".
 #pragma once
 
 #include <cstdint>
