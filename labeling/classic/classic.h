@@ -22,7 +22,8 @@ using RowIndex = int32_t**;
 
 // Equivalence table, (N + 1) x 2 integer matrix: column 0 (LBL) names the
 // representative of the label's class, 0 when unclassed; column 1 (Next) links
-// the class's member list. ClassHead[R] is the first member of R's list.
+// the class's member list. ClassHead[R] is the first member of R's list. Its
+// rows lie in one block, as alloc_int_matrix makes them.
 using EqTable = int32_t**;
 constexpr int kLbl = 0;
 constexpr int kNext = 1;
@@ -45,6 +46,12 @@ RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index,
 // Puts provisional labels a and b (different, both >= 1) into one class. The
 // smaller class is absorbed into the larger; on a tie b's class joins a's.
 void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head);
+
+// merge_classes that also adds to *relabel_steps (the caller's tally, not
+// null) the labels it moved from one class to another. Finding the smaller
+// class walks as many members again, so the merge work is twice the tally;
+// tests read it to check that the work stays near one step per label.
+void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head, int64_t* relabel_steps);
 
 // Labels the runs of one image under 4- (shared column) or 8-neighbour
 // (diagonal contact too) connectivity. Regions are numbered from start_label
