@@ -28,9 +28,10 @@ using EqTable = int32_t**;
 constexpr int kLbl = 0;
 constexpr int kNext = 1;
 
-// RunNode records come from a pool; each is released by its owner with
-// free_run_node (or free_run_list for a whole list). A record that cannot be
-// had stops through fatal_error("Memory allocation failure").
+// RunNode records come from a pool of the calling thread's own; each is
+// released by its owner with free_run_node (or free_run_list for a whole list)
+// on the thread that made it. A record that cannot be had stops through
+// fatal_error("Memory allocation failure").
 RunNode* alloc_run_node();
 void free_run_node(RunNode* node);
 void free_run_list(RunNode* list);
@@ -39,8 +40,8 @@ void free_run_list(RunNode* list);
 // through its row pointers) into runs.
 // Fills every row of row_index, stores the run count (the last run number, 0
 // when none) in *run_count and returns the first run, or nullptr. The caller
-// owns the list. Stops through fatal_error before the run number would
-// overflow its 32-bit field.
+// owns the list, whose nodes come from the calling thread's pool. Stops
+// through fatal_error before the run number would overflow its 32-bit field.
 RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index, int* run_count);
 
 // Puts provisional labels a and b (different, both >= 1) into one class. The
