@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 #include "tests/reference/flood_fill.h"
 

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "labeling/classic/classic.h"
 #include "labeling/engine.h"
-#include "labeling/labeling.h"
 #include "support/support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/labeling/label_fixture.h"
+#include "tests/labeling/classic/label_fixture.h"
 
 namespace {
 

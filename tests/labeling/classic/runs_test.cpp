@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <random>
+#include <thread>
 #include <vector>
 
-#include "labeling/labeling.h"
-#include "labeling/run_limits.h"
+#include "labeling/classic/classic.h"
+#include "labeling/classic/run_limits.h"
 #include "support/support.h"
 
 namespace {
@@ -175,6 +177,47 @@ TEST(RunPool, NodesFreedOutOfOrderAreReused) {
     EXPECT_EQ(again, nodes[19998]);
     free_run_node(again);
     for (int i = 1; i < 20000; i += 2) free_run_node(nodes[i]);
+}
+
+// Threads encoding at once draw from pools of their own: a node that one
+// thread released is never handed to another, and no thread's list changes
+// under it while the others make and release theirs.
+TEST(RunPool, ThreadsDrawFromPoolsOfTheirOwn) {
+    const auto pixels = from_strings({"#.#.#.#.#.", "##..##..##", "..........", "##########"});
+    const std::vector<Span> want = encode(pixels, 10).runs;
+    int16_t** binary = alloc_short_matrix(4, 10);
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 10; ++c) binary[r][c] = pixels[r][c];
+    RunNode* alive = alloc_run_node();  // keeps this thread's pool, and released, in place
+    RunNode* released = alloc_run_node();
+    free_run_node(released);
+    std::atomic<int> wrong_runs{0};
+    std::atomic<int> foreign_nodes{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            RowIndex index = alloc_int_matrix(4, 2);
+            for (int i = 0; i < 500; ++i) {
+                int count = 0;
+                RunNode* list = image_to_runs(binary, 4, 10, index, &count);
+                std::vector<Span> spans;
+                for (RunNode* n = list; n != nullptr; n = n->next) {
+                    if (n == released) ++foreign_nodes;
+                    spans.push_back({n->row, n->scol, n->ecol});
+                }
+                if (spans != want) ++wrong_runs;
+                free_run_list(list);
+            }
+            free_int_matrix(index, 4, 2);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong_runs.load(), 0);
+    EXPECT_EQ(foreign_nodes.load(), 0);
+    EXPECT_EQ(alloc_run_node(), released);  // still waiting in this thread's pool
+    free_run_node(released);
+    free_run_node(alive);
+    free_short_matrix(binary, 4, 10);
 }
 
 TEST(RunCounterDeathTest, StopsBeforeTheCounterOverflows) {

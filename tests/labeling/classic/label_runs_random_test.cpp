@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/labeling/label_fixture.h"
+#include "tests/labeling/classic/label_fixture.h"
 #include "tests/reference/flood_fill.h"
 #include "tests/reference/random_images.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 
 struct Picture {

@@ -7,10 +7,10 @@
 #include <new>
 #include <stdexcept>
 
+#include "labeling/classic/classic.h"
+#include "labeling/classic/run_limits.h"
+#include "labeling/classic/run_pool.h"
 #include "labeling/engine.h"
-#include "labeling/labeling.h"
-#include "labeling/run_limits.h"
-#include "labeling/run_pool.h"
 #include "support/support.h"
 
 int skip_run_numbers(int run_number, int count) {

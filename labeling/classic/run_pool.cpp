@@ -1,13 +1,15 @@
 // RunNode records come from large chunks of a pool rather than one heap call
 // each, so a noisy image does not pay an allocation per run. Every node is
 // still released by its owner; the chunks go back to the heap when the last
-// live node does.
-#include "labeling/run_pool.h"
+// live node does. Each thread has a pool of its own, so threads encoding
+// images of their own never meet.
+#include "labeling/classic/run_pool.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <type_traits>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 
 namespace {
@@ -34,10 +36,15 @@ struct Pool {
     long long live = 0;
 };
 
-Pool pool;
+// The seed's functions take no pool, so the thread's own is the one they use.
+// A trivial destructor keeps every access a plain thread-local load, without a
+// first-use guard; chunks a thread leaves behind with live nodes in them stay
+// allocated, as they would at the end of the process.
+static_assert(std::is_trivially_destructible_v<Pool>);
+thread_local Pool this_thread_pool;
 
 // The newest chunk, or a new one when it is full.
-Chunk* chunk_with_room() {
+Chunk* chunk_with_room(Pool& pool) {
     Chunk* chunk = pool.newest;
     if (chunk != nullptr && chunk->used < chunk->capacity) return chunk;
     const std::size_t bytes =
@@ -52,7 +59,7 @@ Chunk* chunk_with_room() {
     return chunk;
 }
 
-void release_chunks() {
+void release_chunks(Pool& pool) {
     while (pool.newest != nullptr) {
         Chunk* previous = pool.newest->previous;
         heap_free(pool.newest);
@@ -65,12 +72,13 @@ void release_chunks() {
 }  // namespace
 
 RunNode* alloc_run_node() {
+    Pool& pool = this_thread_pool;
     RunNode* node;
     if (pool.free_list != nullptr) {
         node = pool.free_list;
         pool.free_list = node->next;
     } else {
-        Chunk* chunk = chunk_with_room();
+        Chunk* chunk = chunk_with_room(pool);
         node = nodes_of(chunk) + chunk->used++;
     }
     ++pool.live;
@@ -79,6 +87,7 @@ RunNode* alloc_run_node() {
 
 RunNode* append_run_nodes(RunNode* tail, int row, int first_id, const int32_t* bounds, int count) {
     if (count == 0) return tail;
+    Pool& pool = this_thread_pool;
     int k = 0;
     // Released nodes go first, or a process that keeps some nodes alive
     // while it encodes image after image would grow the pool without end.
@@ -90,7 +99,7 @@ RunNode* append_run_nodes(RunNode* tail, int row, int first_id, const int32_t* b
         tail = node;
     }
     while (k < count) {
-        Chunk* chunk = chunk_with_room();
+        Chunk* chunk = chunk_with_room(pool);
         RunNode* node = nodes_of(chunk) + chunk->used;
         const int n = std::min(chunk->capacity - chunk->used, count - k);
         tail->next = node;
@@ -107,18 +116,20 @@ RunNode* append_run_nodes(RunNode* tail, int row, int first_id, const int32_t* b
 
 void free_run_node(RunNode* node) {
     if (node == nullptr) return;
+    Pool& pool = this_thread_pool;
     node->next = pool.free_list;
     pool.free_list = node;
-    if (--pool.live == 0) release_chunks();
+    if (--pool.live == 0) release_chunks(pool);
 }
 
 void free_run_list(RunNode* list) {
     // The usual list is every live node: then the chunks go back whole,
     // without writing a free-list link into each node first.
+    Pool& pool = this_thread_pool;
     long long length = 0;
     for (const RunNode* node = list; node != nullptr; node = node->next) ++length;
     if (length == pool.live) {
-        release_chunks();
+        release_chunks(pool);
         return;
     }
     while (list != nullptr) {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 
 namespace {

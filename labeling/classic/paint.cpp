@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 
 namespace {

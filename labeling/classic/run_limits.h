@@ -1,5 +1,5 @@
-// Internal to the labeling engine: the guard that keeps run numbers inside
-// their 32-bit field.
+// Internal to the classic run-list functions: the guard that keeps run
+// numbers inside their 32-bit field.
 #pragma once
 
 // Returns run_number + count (count >= 0), or stops through fatal_error("Too

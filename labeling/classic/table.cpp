@@ -2,7 +2,7 @@
 // its run-table row beside the equivalence-table row of the same index.
 #include <cstdio>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 
 void print_run_tables(int32_t* const* run_rows, int32_t* const* eq_rows, int count) {
     // EqClass is named in the heading but has no values of its own.

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "labeling/labeling.h"
+#include "labeling/classic/classic.h"
 #include "support/support.h"
 
 namespace {

@@ -1,6 +1,7 @@
-// Labeling engine: binary image -> runs -> region labels -> label image.
-// Runs are numbered 1..N in raster order, so a row's runs carry consecutive
-// numbers; run number and label 0 always mean "none".
+// The classic run-list functions: binary image -> RunNode list -> region
+// labels -> label image, in C style over the support matrices and on top of the
+// engine. Runs are numbered 1..N in raster order, so a row's runs carry
+// consecutive numbers; run number and label 0 always mean "none".
 #pragma once
 
 #include <cstdint>
@@ -21,14 +22,16 @@ using RowIndex = int32_t**;
 
 // Equivalence table, (N + 1) x 2 integer matrix: column 0 (LBL) names the
 // representative of the label's class, 0 when unclassed; column 1 (Next) links
-// the class's member list. ClassHead[R] is the first member of R's list.
+// the class's member list. ClassHead[R] is the first member of R's list. Its
+// rows lie in one block, as alloc_int_matrix makes them.
 using EqTable = int32_t**;
 constexpr int kLbl = 0;
 constexpr int kNext = 1;
 
-// RunNode records come from a pool; each is released by its owner with
-// free_run_node (or free_run_list for a whole list). A record that cannot be
-// had stops through fatal_error("Memory allocation failure").
+// RunNode records come from a pool of the calling thread's own; each is
+// released by its owner with free_run_node (or free_run_list for a whole list)
+// on the thread that made it. A record that cannot be had stops through
+// fatal_error("Memory allocation failure").
 RunNode* alloc_run_node();
 void free_run_node(RunNode* node);
 void free_run_list(RunNode* list);
@@ -37,13 +40,19 @@ void free_run_list(RunNode* list);
 // through its row pointers) into runs.
 // Fills every row of row_index, stores the run count (the last run number, 0
 // when none) in *run_count and returns the first run, or nullptr. The caller
-// owns the list. Stops through fatal_error before the run number would
-// overflow its 32-bit field.
+// owns the list, whose nodes come from the calling thread's pool. Stops
+// through fatal_error before the run number would overflow its 32-bit field.
 RunNode* image_to_runs(int16_t** binary, int rows, int cols, RowIndex row_index, int* run_count);
 
 // Puts provisional labels a and b (different, both >= 1) into one class. The
 // smaller class is absorbed into the larger; on a tie b's class joins a's.
 void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head);
+
+// merge_classes that also adds to *relabel_steps (the caller's tally, not
+// null) the labels it moved from one class to another. Finding the smaller
+// class walks as many members again, so the merge work is twice the tally;
+// tests read it to check that the work stays near one step per label.
+void merge_classes(int a, int b, EqTable eq_table, int32_t* class_head, int64_t* relabel_steps);
 
 // Labels the runs of one image under 4- (shared column) or 8-neighbour
 // (diagonal contact too) connectivity. Regions are numbered from start_label
