@@ -120,7 +120,7 @@ void write_labels(const std::string& path, const LabelView& labels) {
     const OutputFormat& format = format_for_name(path);
     const std::size_t size = detail::label_size(view.type);
     const int bits = bits_of_label_type(view.type);
-    if (format.otherwise && !holds_label_bits(format, bits)) {
+    if (format.labels && format.otherwise && !holds_label_bits(format, bits)) {
         throw error(std::string("A ") + format.called + " holds " + widths_of(format) +
                     " labels; write these to " + formats_holding_label_bits(bits) + ".");
     }

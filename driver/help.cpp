@@ -63,20 +63,12 @@ std::string called(const OutputFormat& format) { return std::string("a ") + form
 // --color's formats: those named for a colour view, then the one otherwise.
 std::string color_description() {
     std::vector<std::string> named;
-    const OutputFormat* otherwise = nullptr;
     for (const OutputFormat* format : output_formats()) {
-        if (!format->colour) continue;
-        if (format->otherwise) {
-            otherwise = format;
-        } else {
-            named.emplace_back(format->suffixes.front());
-        }
+        if (format->colour && !format->otherwise) named.emplace_back(format->suffixes.front());
     }
-    std::string text =
-        "write a colour view of the regions (" + join_words(named, "or") + " by name";
-    if (otherwise != nullptr)
-        text += ", else a " + std::string(otherwise->name) + " " + otherwise->called;
-    return text + ")";
+    const OutputFormat& otherwise = format_otherwise(Content::kColour);
+    return "write a colour view of the regions (" + join_words(named, "or") + " by name, else a " +
+           otherwise.name + " " + otherwise.called + ")";
 }
 
 // --depth's widths: the label formats grouped by the widths they hold, in
@@ -109,25 +101,19 @@ std::string depth_description() {
 // then the one written for any other name.
 std::string output_paragraph() {
     std::vector<std::string> named;
-    const OutputFormat* otherwise = nullptr;
     for (const OutputFormat* format : output_formats()) {
-        if (!format->labels) continue;
-        if (format->otherwise) {
-            otherwise = format;
-            continue;
-        }
-        std::vector<std::string> suffixes(format->suffixes.begin(), format->suffixes.end());
-        std::string about = format->about != nullptr ? std::string(format->about) + ", " : "";
+        if (!format->labels || format->otherwise) continue;
+        const std::vector<std::string> suffixes(format->suffixes.begin(), format->suffixes.end());
+        const std::string about = format->about != nullptr ? std::string(format->about) + ", " : "";
         named.push_back(join_words(suffixes, "or") + " (" + about + label_bits_text(*format) +
                         " bits)");
     }
+    const OutputFormat& otherwise = format_otherwise(Content::kLabels);
     std::string text = "OUTPUT is chosen by its name:";
     for (std::size_t i = 0; i < named.size(); ++i) text += (i == 0 ? " " : ", ") + named[i];
-    if (otherwise != nullptr) {
-        text += std::string("; any other name is a ") + otherwise->name + " " + otherwise->called +
-                ", maxval 255 while labels fit 8 bits, else 65535 (two bytes a label).";
-    }
-    return text + " Names of other image formats (.jpg, .gif, ...) are refused.";
+    return text + "; any other name is a " + otherwise.name + " " + otherwise.called +
+           ", maxval 255 while labels fit 8 bits, else 65535 (two bytes a label). Names of other "
+           "image formats (.jpg, .gif, ...) are refused.";
 }
 
 }  // namespace

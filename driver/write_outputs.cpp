@@ -96,7 +96,8 @@ Output label_output(const Options& options, bool classic, const runlabel::Labeli
     out.kind = Output::Kind::kLabels;
     // The classic form writes a greymap whatever the name, as it always has,
     // and so does any name of no label format of its own (a pixmap's too).
-    out.format = &format_for(classic ? "-" : out.name, Content::kLabels);
+    out.format =
+        classic ? &format_otherwise(Content::kLabels) : &format_for(out.name, Content::kLabels);
     out.layout.width = labeling.width();
     out.layout.height = labeling.height();
     out.layout.comment = out.name;

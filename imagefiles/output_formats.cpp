@@ -90,19 +90,22 @@ const OutputFormat* format_named(std::string_view name) {
     return nullptr;
 }
 
-const OutputFormat& format_for(std::string_view name, Content content) {
-    const OutputFormat* named = format_named(name);
-    if (named != nullptr && holds(*named, content)) return *named;
+const OutputFormat& format_otherwise(Content content) {
     for (const OutputFormat* format : kFormats) {
         if (format->otherwise && holds(*format, content)) return *format;
     }
-    // The table has a format written otherwise for each content.
+    // Not reached: the table has one for each content.
     return *kFormats[0];
+}
+
+const OutputFormat& format_for(std::string_view name, Content content) {
+    const OutputFormat* named = format_named(name);
+    return named != nullptr && holds(*named, content) ? *named : format_otherwise(content);
 }
 
 const OutputFormat& format_for_name(std::string_view name) {
     const OutputFormat* named = format_named(name);
-    return named != nullptr ? *named : format_for(name, Content::kLabels);
+    return named != nullptr ? *named : format_otherwise(Content::kLabels);
 }
 
 bool holds_label_bits(const OutputFormat& format, int bits) {

@@ -60,6 +60,9 @@ const OutputFormat* format_named(std::string_view name);
 // asks for when it holds content, else the one written otherwise ("-" too).
 const OutputFormat& format_for(std::string_view name, Content content);
 
+// The format written for content when its name asks for none that holds it.
+const OutputFormat& format_otherwise(Content content);
+
 // The format a suffix of name asks for, whatever it holds (a writer then
 // refuses what it cannot hold), else the one written otherwise for labels.
 const OutputFormat& format_for_name(std::string_view name);
