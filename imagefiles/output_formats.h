@@ -29,8 +29,8 @@ inline constexpr uint8_t kLabelsTo16 = kLabels8 | kLabels16;
 inline constexpr uint8_t kLabelsTo64 = kLabelsTo16 | kLabels32 | kLabels64;
 
 struct OutputFormat {
-    // As help names the format ("PGM"), and what it calls a file of it when
-    // it is the one written for a name of no other format ("greymap").
+    // As help names the format ("PGM"), and what messages call a file of it
+    // when it is the one written otherwise ("greymap"; nullptr for the rest).
     const char* name;
     const char* called;
     // Lower-case suffixes that ask for it, matched ignoring case; messages
