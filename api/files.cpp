@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "api/sample_types.h"
 #include "api/views.h"
-#include "imagefiles/raster.h"
+#include "imagefiles/output_formats.h"
 #include "support/output_file.h"
 #include "support/raster_size.h"
 
@@ -25,33 +26,14 @@ constexpr std::size_t kBandBytes = std::size_t(4) << 20;
     throw error(e.what());
 }
 
-PixelType pixel_type_of(SampleType sample) {
-    switch (sample) {
-        case SampleType::kBit:
-            return PixelType::boolean;
-        case SampleType::kU8:
-            return PixelType::u8;
-        case SampleType::kU16:
-            return PixelType::u16;
-        case SampleType::kU32:
-            return PixelType::u32;
-        case SampleType::kU64:
-            return PixelType::u64;
-    }
-    return PixelType::u8;
-}
-
-SampleType sample_of(LabelType type) {
-    switch (detail::label_size(type)) {
-        case 1:
-            return SampleType::kU8;
-        case 2:
-            return SampleType::kU16;
-        case 4:
-            return SampleType::kU32;
-        default:
-            return SampleType::kU64;
-    }
+// The label widths format holds, as a message says them: "8- or 16-bit".
+std::string widths_of(const OutputFormat& format) {
+    std::vector<std::string> widths;
+    for (int bits = 8; bits <= 64; bits *= 2)
+        if (holds_label_bits(format, bits)) widths.push_back(std::to_string(bits) + "-");
+    if (widths.empty()) return "no";
+    widths.back() += "bit";
+    return join_words(widths, "or");
 }
 
 // The largest label in a checked view, as its bits read unsigned.
@@ -81,9 +63,9 @@ Image read_image(const std::string& path) {
         image.width = info.width;
         image.height = info.height;
         image.channels = info.channels;
-        image.type = pixel_type_of(info.sample);
         // Bitmaps come packed; they are spread to a byte a pixel.
         const bool bitmap = info.sample == SampleType::kBit;
+        image.type = bitmap ? PixelType::boolean : pixel_type_of_sample(info.sample);
         const int bits = bitmap ? 8 : sample_bits(info.sample);
         std::size_t total = 0, row = 0;
         if (!raster_bytes(info.width, info.height, info.channels, bits, &total) ||
@@ -130,22 +112,26 @@ void write_labels(const std::string& path, const LabelView& labels) {
     const LabelView view = detail::checked(labels);
     const std::string unwritten = path == "-" ? "" : unwritten_image_extension(path.c_str());
     if (!unwritten.empty()) {
-        throw error(path + ": " + unwritten +
-                    " is not written; name it .png, .tif, .tiff, .npy, .pam or .pgm");
+        throw error(path + ": " + unwritten + " is not written; name it " +
+                    suffixes_holding(Content::kLabels));
     }
-    const OutputFormat format = path == "-" ? OutputFormat::kPgm : format_for_name(path.c_str());
+    // A name of a format is that format, whatever it holds: a pixmap then
+    // refuses the labels.
+    const OutputFormat& format = format_for_name(path);
     const std::size_t size = detail::label_size(view.type);
-    if (format == OutputFormat::kPgm && size > 2) {
-        throw error("A greymap holds 8- or 16-bit labels; write these to .tif or .npy.");
+    const int bits = bits_of_label_type(view.type);
+    if (format.labels && format.otherwise && !holds_label_bits(format, bits)) {
+        throw error(std::string("A ") + format.called + " holds " + widths_of(format) +
+                    " labels; write these to " + formats_holding_label_bits(bits) + ".");
     }
     RasterLayout layout;
     layout.width = view.width;
     layout.height = view.height;
-    layout.sample = sample_of(view.type);
+    layout.sample = sample_of_label_type(view.type);
     layout.comment = path;
-    // A PAM's maxval is the largest label; a greymap's follows the type alone.
-    const int bits = 8 * static_cast<int>(size);
-    layout.maxval = label_maxval(format, format == OutputFormat::kPam ? largest_in(view) : 0, bits);
+    // Only a maxval of the largest label needs the labels scanned for it.
+    const bool largest = format.maxval == Maxval::kLargestLabel;
+    layout.maxval = label_maxval(format, largest ? largest_in(view) : 0, bits);
     try {
         std::unique_ptr<OutputFile> file;
         std::unique_ptr<RasterWriter> writer;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "api/sample_types.h"
 #include "driver/band_buffer.h"
 #include "driver/input_watch.h"
 #include "support/workers.h"
@@ -19,22 +20,6 @@
 namespace {
 
 constexpr std::size_t kBandBytes = std::size_t(16) << 20;
-
-runlabel::PixelType pixel_type(SampleType sample) {
-    switch (sample) {
-        case SampleType::kBit:
-            return runlabel::PixelType::bits;
-        case SampleType::kU8:
-            return runlabel::PixelType::u8;
-        case SampleType::kU16:
-            return runlabel::PixelType::u16;
-        case SampleType::kU32:
-            return runlabel::PixelType::u32;
-        case SampleType::kU64:
-            return runlabel::PixelType::u64;
-    }
-    return runlabel::PixelType::u8;
-}
 
 // Folds the channels of each pixel into one sample, any bit set in any of
 // them set in it, in place: rows of width pixels of `channels` samples become
@@ -154,7 +139,8 @@ LabelledInput label_input(const Options& options, OpenedInput input,
                 // Only bands read into a buffer have several channels (see next_band).
                 if (info.channels > 1) fold(buffers[current]->data(), band.rows, info);
                 // Rows as the reader delivers them, or folded, are packed either way.
-                labeler.add_rows({band.data, pixel_type(info.sample), info.width, band.rows, 0, 0});
+                labeler.add_rows(
+                    {band.data, pixel_type_of_sample(info.sample), info.width, band.rows, 0, 0});
                 band.mapped.check_intact();
             } catch (...) {
                 failure[task] = std::current_exception();

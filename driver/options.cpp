@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "imagefiles/raster.h"
+#include "imagefiles/output_formats.h"
 
 namespace {
 
@@ -132,22 +132,6 @@ const OptionDef* find_long(std::string_view name, std::string* error) {
     return nullptr;
 }
 
-// Whether the label format OUTPUT's name asks for holds labels of these bits.
-bool holds_depth(const std::string& output, int bits) {
-    if (output == "-") return bits <= 16;  // a greymap
-    switch (format_for_name(output.c_str())) {
-        case OutputFormat::kPng:
-        case OutputFormat::kPam:
-        case OutputFormat::kPgm:
-        case OutputFormat::kPpm:
-            return bits <= 16;
-        case OutputFormat::kTiff:
-        case OutputFormat::kNpy:
-            return true;
-    }
-    return false;
-}
-
 const OptionDef* find_short(char letter) {
     for (const OptionDef& def : kOptionDefs) {
         if (def.letter == letter) return &def;
@@ -158,9 +142,7 @@ const OptionDef* find_short(char letter) {
 }  // namespace
 
 bool classic_output_name(const std::string& output) {
-    if (output == "-") return true;
-    const OutputFormat format = format_for_name(output.c_str());
-    return format == OutputFormat::kPgm || format == OutputFormat::kPpm;
+    return format_for(output, Content::kLabels).otherwise;
 }
 
 ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
@@ -240,9 +222,10 @@ ParsedCommandLine parse_command_line(int argc, const char* const* argv) {
         const int on_stdout = (o.output == "-") + (o.stats == "-") + (o.color == "-");
         if (on_stdout > 1)
             return fail("standard output can take only one of OUTPUT, --stats and --color");
-        if (o.depth > 8 && !o.plain && !holds_depth(o.output, o.depth)) {
-            return fail("--depth " + std::to_string(o.depth) +
-                        " needs an OUTPUT named .tif or .npy");
+        if (!o.plain && o.depth != 0 &&
+            !holds_label_bits(format_for(o.output, Content::kLabels), o.depth)) {
+            return fail("--depth " + std::to_string(o.depth) + " needs an OUTPUT named " +
+                        formats_holding_label_bits(o.depth));
         }
     }
     return result;

@@ -40,8 +40,8 @@ struct ParsedCommandLine {
     std::string error;  // one line, without "runlabel: " or a newline
 };
 
-// Whether OUTPUT ("-" too) names no label format of its own (.png, .tif,
-// .tiff, .npy, .pam): given no option, such a run on a raw greymap is the
+// Whether OUTPUT ("-" too) asks for no label format but the one written
+// otherwise (a greymap): given no option, such a run on a raw greymap is the
 // classic form.
 bool classic_output_name(const std::string& output);
 

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "imagefiles/raster.h"
+#include "imagefiles/output_formats.h"
 
 namespace {
 
@@ -63,13 +63,13 @@ struct Named {
 std::string refuse_output_names(const Options& options) {
     const std::string labels = unwritten_image_extension(options.output.c_str());
     if (!labels.empty()) {
-        return options.output + ": " + labels + " is not written; name OUTPUT .png, .tif, .tiff, " +
-               ".npy, .pam or .pgm";
+        return options.output + ": " + labels + " is not written; name OUTPUT " +
+               suffixes_holding(Content::kLabels);
     }
     const std::string view = unwritten_image_extension(options.color.c_str());
     if (!view.empty()) {
-        return options.color + ": " + view + " is not written; name --color .png, .tif, .tiff, " +
-               ".npy, .pam or .ppm";
+        return options.color + ": " + view + " is not written; name --color " +
+               suffixes_holding(Content::kColour);
     }
     // Each later name against every earlier one; the input only against the
     // table and the view, since the labels may replace their own input.

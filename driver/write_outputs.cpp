@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "api/sample_types.h"
 #include "driver/band_buffer.h"
 #include "driver/color_view.h"
 #include "driver/ordered_bands.h"
 #include "driver/region_table.h"
+#include "imagefiles/output_formats.h"
 #include "support/output_file.h"
 #include "support/support.h"
 #include "support/workers.h"
@@ -27,43 +29,10 @@ namespace {
 // written alone, is short.
 constexpr std::size_t kBandBytes = std::size_t(1) << 20;
 
-SampleType sample_of_bits(int bits) {
-    switch (bits) {
-        case 8:
-            return SampleType::kU8;
-        case 16:
-            return SampleType::kU16;
-        case 32:
-            return SampleType::kU32;
-        default:
-            return SampleType::kU64;
-    }
-}
-
-runlabel::LabelType label_type_of_bits(int bits) {
-    switch (bits) {
-        case 8:
-            return runlabel::LabelType::u8;
-        case 16:
-            return runlabel::LabelType::u16;
-        case 32:
-            return runlabel::LabelType::u32;
-        default:
-            return runlabel::LabelType::u64;
-    }
-}
-
-int narrowest_bits(uint64_t last) {
-    if (last <= UINT8_MAX) return 8;
-    if (last <= UINT16_MAX) return 16;
-    if (last <= UINT32_MAX) return 32;
-    return 64;
-}
-
 // One file to write: where it goes, and how its rows are made.
 struct Output {
     std::string name;  // "-": standard output
-    OutputFormat format;
+    const OutputFormat* format = nullptr;
     RasterLayout layout;
     enum class Kind { kLabels, kColor } kind;
     runlabel::LabelType labels = runlabel::LabelType::u8;
@@ -111,9 +80,9 @@ void open_output(Output& out, InPlace in_place) {
     try {
         if (out.name != "-") {
             out.file = open_file(out.name, in_place);
-            out.writer = create_writer(out.format, *out.file, out.layout);
+            out.writer = create_writer(*out.format, *out.file, out.layout);
         } else {
-            out.writer = create_stream_writer(out.format, stdout, false, out.layout);
+            out.writer = create_stream_writer(*out.format, stdout, false, out.layout);
         }
     } catch (const ImageError& e) {
         throw failed(out.name, e);
@@ -128,13 +97,12 @@ Output label_output(const Options& options, bool classic, const runlabel::Labeli
     // The classic form writes a greymap whatever the name, as it always has,
     // and so does any name of no label format of its own (a pixmap's too).
     out.format =
-        out.name == "-" || classic ? OutputFormat::kPgm : format_for_name(out.name.c_str());
-    if (out.format == OutputFormat::kPpm) out.format = OutputFormat::kPgm;
+        classic ? &format_otherwise(Content::kLabels) : &format_for(out.name, Content::kLabels);
     out.layout.width = labeling.width();
     out.layout.height = labeling.height();
     out.layout.comment = out.name;
     const uint64_t last = labeling.last_label();
-    if (out.format == OutputFormat::kPgm && classic) {
+    if (classic) {
         // The classic greymap holds each label's low 8 bits, by design, and
         // keeps the input's maxval.
         out.layout.sample = SampleType::kU8;
@@ -144,11 +112,13 @@ Output label_output(const Options& options, bool classic, const runlabel::Labeli
     }
     // Any other greymap is one that other programs read: maxval 255 and a
     // byte a label, or 65535 and two, and never a label cut short.
-    const int needed = narrowest_bits(last);
-    if (out.format == OutputFormat::kPgm && needed > 16) {
+    const int needed = bits_of_label_type(labeling.narrowest_label_type());
+    if (out.format->otherwise && !holds_label_bits(*out.format, needed)) {
         throw ImageError(ImageError::Kind::kUnsupported,
-                         "Labels up to " + std::to_string(last) +
-                             " do not fit a greymap's 16 bits; name the output .tif or .npy.");
+                         "Labels up to " + std::to_string(last) + " do not fit a " +
+                             out.format->called + "'s " +
+                             std::to_string(widest_label_bits(*out.format)) +
+                             " bits; name the output " + formats_holding_label_bits(needed) + ".");
     }
     const int bits = options.depth != 0 ? options.depth : needed;
     if (bits < needed) {
@@ -158,7 +128,7 @@ Output label_output(const Options& options, bool classic, const runlabel::Labeli
                                                              std::to_string(needed) + " or more.");
     }
     out.layout.sample = sample_of_bits(bits);
-    out.layout.maxval = label_maxval(out.format, last, bits);
+    out.layout.maxval = label_maxval(*out.format, last, bits);
     out.labels = label_type_of_bits(bits);
     return out;
 }
@@ -168,9 +138,7 @@ Output color_output(const Options& options, const runlabel::Labeling& labeling) 
     out.name = options.color;
     out.kind = Output::Kind::kColor;
     // A name of a format with colours is that format; any other, a pixmap.
-    const OutputFormat named =
-        out.name == "-" ? OutputFormat::kPpm : format_for_name(out.name.c_str());
-    out.format = named == OutputFormat::kPgm ? OutputFormat::kPpm : named;
+    out.format = &format_for(out.name, Content::kColour);
     out.layout.width = labeling.width();
     out.layout.height = labeling.height();
     out.layout.sample = SampleType::kU8;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
+#include "imagefiles/output_formats.h"
 #include "imagefiles/raster.h"
 
 namespace {
@@ -41,8 +42,8 @@ void check_round_trip(const RasterInfo& info, const std::vector<uint8_t>& sample
     std::FILE* out = std::fopen(name, "w+b");
     FUZZ_CHECK(out != nullptr);
     {
-        auto writer = create_stream_writer(colour ? OutputFormat::kPng : OutputFormat::kTiff, out,
-                                           true, layout);
+        auto writer =
+            create_stream_writer(format_for_name(colour ? ".png" : ".tif"), out, true, layout);
         writer->write_rows(samples.data(), info.height);
         writer->finish();
     }

@@ -1,5 +1,6 @@
-// Internal to imagefiles: the readers and writers of each format, which
-// raster.cpp picks between and the record functions of imagefiles.h wrap.
+// Internal to imagefiles: the readers of each format, which raster.cpp picks
+// between, and what the writers share; each writer's file defines its row of
+// the output format table.
 #pragma once
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "imagefiles/input_stream.h"
 #include "imagefiles/netpbm_header.h"
+#include "imagefiles/output_formats.h"
 #include "imagefiles/raster.h"
 
 // Readers of an input positioned at its first byte, reading as options say.
@@ -42,16 +44,13 @@ std::unique_ptr<RasterReader> open_greymap_stream(InputStream input);
 std::unique_ptr<RasterReader> make_netpbm_reader(InputStream input, const NetpbmHeader& header,
                                                  bool classic, bool keep_alpha = false);
 
-// Writers on a stream the caller owns. Each checks the layout first and throws
-// ImageError(kUnsupported) before writing anything when its format cannot
-// hold it. magic is the greymap's or pixmap's first line ("P5", "P6").
+// The raw greymap's or pixmap's writer (magic "P5" or "P6") on a stream the
+// caller owns, for the record functions of imagefiles.h too. Checks the
+// layout first and throws ImageError(kUnsupported) before writing anything
+// when the format cannot hold it. The other writers are reached through their
+// rows of the output format table (output_formats.h).
 std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* magic,
                                                  const RasterLayout& layout);
-std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterLayout& layout);
-std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterLayout& layout);
-std::unique_ptr<RasterWriter> make_tiff_writer(std::FILE* out, bool seekable,
-                                               const RasterLayout& layout);
-std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterLayout& layout);
 
 // The one message of a failed write; a writer throws it as ImageError(kOutput).
 inline constexpr const char* kWriteFailed = "Output file write failed";

@@ -1,13 +1,15 @@
-// Netpbm writers: the greymap and pixmap (the one-comment header; one byte
-// per sample, or two most significant first under a maxval above 255) and
-// PAM (one or two bytes per sample by MAXVAL, most significant first). Rows go out as they come, in
-// one block each call when no conversion is needed.
+// Netpbm writers and their rows of the output format table: the greymap and
+// pixmap (the one-comment header; one byte per sample, or two most
+// significant first under a maxval above 255) and PAM (one or two bytes per
+// sample by MAXVAL, most significant first). Rows go out as they come, in one
+// block each call when no conversion is needed.
 #include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imagefiles/formats.h"
@@ -133,7 +135,9 @@ std::unique_ptr<RasterWriter> make_netpbm_writer(std::FILE* out, const char* mag
     return std::make_unique<NetpbmWriter>(out, layout, netpbm_header_text(magic, layout));
 }
 
-std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterLayout& layout) {
+namespace {
+
+std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, bool, const RasterLayout& layout) {
     if (layout.channels != 1 && layout.channels != 3)
         unsupported("PAM output holds one channel or three.");
     if (layout.sample != SampleType::kU8 && layout.sample != SampleType::kU16)
@@ -151,9 +155,61 @@ std::unique_ptr<RasterWriter> make_pam_writer(std::FILE* out, const RasterLayout
     return std::make_unique<PamWriter>(out, layout, header);
 }
 
-int32_t label_maxval(OutputFormat format, uint64_t largest, int bits) {
-    if (format == OutputFormat::kPgm) return bits > 8 ? 65535 : 255;
-    if (format != OutputFormat::kPam) return 255;
-    if (bits <= 8) return static_cast<int32_t>(std::clamp<uint64_t>(largest, 1, 255));
-    return largest < 256 ? 65535 : static_cast<int32_t>(std::min<uint64_t>(largest, 65535));
+std::unique_ptr<RasterWriter> make_greymap_writer(std::FILE* out, bool,
+                                                  const RasterLayout& layout) {
+    if (layout.channels == 3)
+        unsupported("A greymap holds one channel; name the output .ppm, .png or .tif.");
+    return make_netpbm_writer(out, "P5", layout);
 }
+
+std::unique_ptr<RasterWriter> make_pixmap_writer(std::FILE* out, bool, const RasterLayout& layout) {
+    if (layout.channels != 3)
+        unsupported("A pixmap holds three channels; name the output .pgm or .pam.");
+    return make_netpbm_writer(out, "P6", layout);
+}
+
+constexpr std::string_view kPamSuffixes[] = {".pam"};
+constexpr std::string_view kGreymapSuffixes[] = {".pgm"};
+constexpr std::string_view kPixmapSuffixes[] = {".ppm"};
+
+}  // namespace
+
+extern const OutputFormat kPamOutput = {
+    .name = "PAM",
+    .called = nullptr,
+    .suffixes = kPamSuffixes,
+    .about = nullptr,
+    .labels = true,
+    .colour = true,
+    .otherwise = false,
+    .label_bits = kLabelsTo16,
+    .maxval = Maxval::kLargestLabel,
+    .make_writer = make_pam_writer,
+};
+
+extern const OutputFormat kPgmOutput = {
+    .name = "PGM",
+    .called = "greymap",
+    .suffixes = kGreymapSuffixes,
+    .about = nullptr,
+    .labels = true,
+    .colour = false,
+    .otherwise = true,
+    .label_bits = kLabelsTo16,
+    .maxval = Maxval::kSampleWidth,
+    .make_writer = make_greymap_writer,
+};
+
+// A pixmap holds no labels: a label image named .ppm is a greymap.
+extern const OutputFormat kPpmOutput = {
+    .name = "PPM",
+    .called = "pixmap",
+    .suffixes = kPixmapSuffixes,
+    .about = nullptr,
+    .labels = false,
+    .colour = true,
+    .otherwise = true,
+    .label_bits = 0,
+    .maxval = Maxval::kNone,
+    .make_writer = make_pixmap_writer,
+};

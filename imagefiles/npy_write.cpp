@@ -3,6 +3,7 @@
 // samples in C order, little-endian, unsigned.
 #include <bit>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imagefiles/formats.h"
@@ -50,12 +51,27 @@ std::string npy_header(const RasterLayout& layout) {
     return header + dict;
 }
 
-}  // namespace
-
-std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, const RasterLayout& layout) {
+std::unique_ptr<RasterWriter> make_npy_writer(std::FILE* out, bool, const RasterLayout& layout) {
     if (layout.sample == SampleType::kBit)
         throw ImageError(ImageError::Kind::kUnsupported, "NPY output holds 8 to 64-bit samples.");
     if (layout.width < 0 || layout.height < 0 || layout.channels < 1)
         throw ImageError(ImageError::Kind::kUnsupported, "Output size is negative.");
     return std::make_unique<NpyWriter>(out, layout, npy_header(layout));
 }
+
+constexpr std::string_view kSuffixes[] = {".npy"};
+
+}  // namespace
+
+extern const OutputFormat kNpyOutput = {
+    .name = "NPY",
+    .called = nullptr,
+    .suffixes = kSuffixes,
+    .about = "NumPy",
+    .labels = true,
+    .colour = true,
+    .otherwise = false,
+    .label_bits = kLabelsTo64,
+    .maxval = Maxval::kNone,
+    .make_writer = make_npy_writer,
+};

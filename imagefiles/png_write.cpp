@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "imagefiles/formats.h"
 
@@ -108,9 +109,7 @@ class PngWriter : public CountedWriter {
     bool started_ = false;
 };
 
-}  // namespace
-
-std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterLayout& layout) {
+std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, bool, const RasterLayout& layout) {
     auto refuse = [](const char* message) { throw ImageError(Kind::kUnsupported, message); };
     if (layout.channels != 1 && layout.channels != 3)
         refuse("PNG output holds one channel or three.");
@@ -122,3 +121,20 @@ std::unique_ptr<RasterWriter> make_png_writer(std::FILE* out, const RasterLayout
         refuse("PNG holds at most 2147483647 rows and columns; name the output .tif or .npy.");
     return std::make_unique<PngWriter>(out, layout);
 }
+
+constexpr std::string_view kSuffixes[] = {".png"};
+
+}  // namespace
+
+extern const OutputFormat kPngOutput = {
+    .name = "PNG",
+    .called = nullptr,
+    .suffixes = kSuffixes,
+    .about = nullptr,
+    .labels = true,
+    .colour = true,
+    .otherwise = false,
+    .label_bits = kLabelsTo16,
+    .maxval = Maxval::kNone,
+    .make_writer = make_png_writer,
+};

@@ -33,6 +33,9 @@ int sample_bytes(SampleType sample);
 // Bits of one sample (1 for kBit).
 int sample_bits(SampleType sample);
 
+// The unsigned sample of bits (8, 16, 32 or 64; any other is 64 bits).
+SampleType sample_of_bits(int bits);
+
 struct RasterInfo {
     int64_t width = 0;
     int64_t height = 0;
@@ -150,25 +153,6 @@ std::unique_ptr<RasterReader> open_greymap_raster(const char* path);
 // cannot be opened (kNotFound).
 std::unique_ptr<RasterReader> open_plain_raster(const char* path, bool* greymap);
 
-// Output formats, chosen from the output name (see format_for_name).
-enum class OutputFormat { kPgm, kPpm, kPam, kPng, kTiff, kNpy };
-
-// .png, .tif/.tiff, .npy and .pam (case-insensitive) name their formats, .ppm
-// a pixmap; any other name, "-" included, is a greymap.
-OutputFormat format_for_name(const char* name);
-
-// The extension of name, as given (".jpg"), when it is one of an image format
-// that is not written here (JPEG, GIF, BMP, WebP, PBM, ...); "" for the names
-// of the formats written and for names of no image format at all.
-std::string unwritten_image_extension(const char* name);
-
-// MAXVAL of labels of `bits` up to `largest` written as format. A PAM's is
-// the largest label, so that viewers scale to it, but one that keeps samples
-// of the bits asked for (a maxval below 256 would make 16-bit labels one byte
-// wide); a greymap's says how wide its samples are (255 or 65535); other
-// formats have none (255).
-int32_t label_maxval(OutputFormat format, uint64_t largest, int bits);
-
 struct RasterLayout {
     int64_t width = 0;
     int64_t height = 0;
@@ -178,6 +162,7 @@ struct RasterLayout {
     std::string comment;                  // P5/P6: the "# " line (the output name)
 };
 
+// A writer of one output; output_formats.h makes them, a format's own for each.
 class RasterWriter {
   public:
     virtual ~RasterWriter() = default;
@@ -190,17 +175,3 @@ class RasterWriter {
     // then commits the OutputFile.
     virtual void finish() = 0;
 };
-
-// A writer of format into out. Throws ImageError(kUnsupported) for a layout the
-// format cannot hold (16-bit PNG is the widest PNG, for instance), with a
-// message that names a format that would; nothing has been written then. A
-// writer that fails marks out failed, so that its commit discards the file.
-// out must outlive the writer.
-std::unique_ptr<RasterWriter> create_writer(OutputFormat format, OutputFile& out,
-                                            const RasterLayout& layout);
-
-// The same on a plain stream (seekable tells whether it can seek; a TIFF on
-// one that cannot is built in an anonymous temporary and copied at finish).
-// The caller owns the stream and decides what becomes of it on failure.
-std::unique_ptr<RasterWriter> create_stream_writer(OutputFormat format, std::FILE* out,
-                                                   bool seekable, const RasterLayout& layout);

@@ -42,6 +42,19 @@ int sample_bits(SampleType sample) {
     return sample == SampleType::kBit ? 1 : 8 * sample_bytes(sample);
 }
 
+SampleType sample_of_bits(int bits) {
+    switch (bits) {
+        case 8:
+            return SampleType::kU8;
+        case 16:
+            return SampleType::kU16;
+        case 32:
+            return SampleType::kU32;
+        default:
+            return SampleType::kU64;
+    }
+}
+
 std::size_t row_bytes(SampleType sample, int channels, int64_t width) {
     std::size_t bytes = 0;
     return raster_bytes(width, 1, channels, sample_bits(sample), &bytes) ? bytes : SIZE_MAX;

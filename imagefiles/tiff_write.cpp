@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "imagefiles/formats.h"
 
@@ -171,8 +172,6 @@ class TiffWriter : public CountedWriter {
     int64_t next_row_ = 0;
 };
 
-}  // namespace
-
 std::unique_ptr<RasterWriter> make_tiff_writer(std::FILE* out, bool seekable,
                                                const RasterLayout& layout) {
     auto refuse = [](const char* message) { throw ImageError(Kind::kUnsupported, message); };
@@ -188,3 +187,20 @@ std::unique_ptr<RasterWriter> make_tiff_writer(std::FILE* out, bool seekable,
         refuse("TIFF holds at most 4294967295 rows and columns; name the output .npy.");
     return std::make_unique<TiffWriter>(out, seekable, layout);
 }
+
+constexpr std::string_view kSuffixes[] = {".tif", ".tiff"};
+
+}  // namespace
+
+extern const OutputFormat kTiffOutput = {
+    .name = "TIFF",
+    .called = nullptr,
+    .suffixes = kSuffixes,
+    .about = nullptr,
+    .labels = true,
+    .colour = true,
+    .otherwise = false,
+    .label_bits = kLabelsTo64,
+    .maxval = Maxval::kNone,
+    .make_writer = make_tiff_writer,
+};

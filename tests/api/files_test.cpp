@@ -159,6 +159,12 @@ TEST(Files, FailuresAreErrorsAndLeaveNothing) {
                                          runlabel::label_view(wider.data(), 4, 3));
               }),
               "A greymap holds 8- or 16-bit labels; write these to .tif or .npy.");
+    // A pixmap's name is a pixmap, which holds no labels of any width.
+    for (const runlabel::LabelView& labels :
+         {runlabel::label_view(wide.data(), 4, 3), runlabel::label_view(wider.data(), 4, 3)}) {
+        EXPECT_EQ(message([&] { runlabel::write_labels(scratch / "p.PPM", labels); }),
+                  "A pixmap holds three channels; name the output .pgm or .pam.");
+    }
     EXPECT_EQ(
         message([&] {
             runlabel::write_labels(scratch / "x.JPG", runlabel::label_view(wide.data(), 4, 3));

@@ -1,5 +1,6 @@
-// The documentation against the program: every option --help lists is in
-// the man page and the README, and --help fits an 80-column terminal.
+// The documentation against the program: every option --help lists and
+// every output format's name is in the man page and the README, and --help
+// fits an 80-column terminal.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "imagefiles/output_formats.h"
 #include "tests/driver/process.h"
 
 namespace {
@@ -75,6 +77,29 @@ TEST(Docs, EveryHelpOptionIsInTheManPageAndTheReadme) {
         EXPECT_NE(man.find("\\fB" + in_roff(option) + "\\fR"), std::string::npos)
             << option << " is not in docs/runlabel.1";
         EXPECT_NE(readme.find("`" + option), std::string::npos) << option << " is not in README.md";
+    }
+}
+
+// A format added to the table is documented where users look: each name
+// that asks for it in --help, the man page (as roff writes a word, ".B .png"
+// or ".BR .tif \", \" .tiff") and the README ("`.png`").
+TEST(Docs, EveryWrittenSuffixIsInTheHelpManPageAndReadme) {
+    std::string help;
+    for (const std::string& line : help_lines()) help += line + "\n";
+    const std::string man = repository_file("docs/runlabel.1");
+    const std::string readme = repository_file("README.md");
+    for (const OutputFormat* format : output_formats()) {
+        if (format->otherwise) continue;  // written for any name, so named by what it is
+        for (const std::string_view view : format->suffixes) {
+            const std::string suffix(view);
+            EXPECT_NE(help.find(" " + suffix + " "), std::string::npos) << suffix << " in --help";
+            EXPECT_TRUE(man.find(".B " + suffix + "\n") != std::string::npos ||
+                        man.find(".BR " + suffix + " ") != std::string::npos ||
+                        man.find("\" " + suffix + "\n") != std::string::npos)
+                << suffix << " in docs/runlabel.1";
+            EXPECT_NE(readme.find("`" + suffix + "`"), std::string::npos)
+                << suffix << " in README.md";
+        }
     }
 }
 

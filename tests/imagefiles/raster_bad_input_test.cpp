@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file_fixture.h"
+#include "imagefiles/output_formats.h"
 #include "imagefiles/raster.h"
 #include "support/output_file.h"
 
@@ -113,7 +114,7 @@ std::string small_png() {
     RasterLayout layout;
     layout.width = 5;
     layout.height = 3;
-    auto writer = create_stream_writer(OutputFormat::kPng, memory, false, layout);
+    auto writer = create_stream_writer(format_for_name(".png"), memory, false, layout);
     const uint8_t rows[15] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
     writer->write_rows(rows, 3);
     writer->finish();

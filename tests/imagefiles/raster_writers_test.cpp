@@ -2,6 +2,7 @@
 // tifffile, pamtopnm in check_outputs.py, run once per test program): label
 // rasters with 300 and 70 000 distinct labels, every value exact. Then the
 // refusals: a layout a format cannot hold leaves no file and says which would.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "file_fixture.h"
+#include "imagefiles/output_formats.h"
 #include "imagefiles/raster.h"
 #include "support/output_file.h"
 
@@ -276,15 +278,140 @@ TEST_F(TempDirTest, WrongRowCountFailsTheOutput) {
 }
 
 TEST(FormatForName, ExtensionsIgnoringCaseAndEverythingElseIsAGreymap) {
-    const std::pair<const char*, OutputFormat> cases[] = {
-        {"a.png", OutputFormat::kPng},     {"A.PNG", OutputFormat::kPng},
-        {"a.tif", OutputFormat::kTiff},    {"a.TIFF", OutputFormat::kTiff},
-        {"x.npy", OutputFormat::kNpy},     {"x.Pam", OutputFormat::kPam},
-        {"x.ppm", OutputFormat::kPpm},     {"x.pgm", OutputFormat::kPgm},
-        {"-", OutputFormat::kPgm},         {"png", OutputFormat::kPgm},
-        {"a.png.out", OutputFormat::kPgm}, {"", OutputFormat::kPgm},
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.png", "PNG"},     {"A.PNG", "PNG"}, {"a.tif", "TIFF"}, {"a.TIFF", "TIFF"},
+        {"x.npy", "NPY"},     {"x.Pam", "PAM"}, {"x.ppm", "PPM"},  {"x.pgm", "PGM"},
+        {"-", "PGM"},         {"png", "PGM"},   {"", "PGM"},       {"a.png.out", "PGM"},
+        {"dir.png/a", "PGM"},
     };
-    for (const auto& [name, format] : cases) EXPECT_EQ(format_for_name(name), format) << name;
+    for (const auto& [name, format] : cases)
+        EXPECT_STREQ(format_for_name(name).name, format) << name;
+}
+
+// A name asks for a format only for what that format holds: labels named
+// .ppm are a greymap, a colour view named .pgm a pixmap.
+TEST(FormatFor, FallsBackToTheFormatWrittenOtherwiseForItsContent) {
+    struct Case {
+        const char* name;
+        Content content;
+        const char* format;
+    };
+    const Case cases[] = {
+        {"a.ppm", Content::kLabels, "PGM"}, {"a.pgm", Content::kColour, "PPM"},
+        {"-", Content::kLabels, "PGM"},     {"-", Content::kColour, "PPM"},
+        {"a.lab", Content::kLabels, "PGM"}, {"a.lab", Content::kColour, "PPM"},
+        {"a.PNG", Content::kColour, "PNG"}, {"a.tiff", Content::kLabels, "TIFF"},
+        {"a.npy", Content::kColour, "NPY"}, {"a.pam", Content::kLabels, "PAM"},
+    };
+    for (const Case& c : cases)
+        EXPECT_STREQ(format_for(c.name, c.content).name, c.format) << c.name;
+}
+
+// The lists messages and help give are the table's, in its order.
+TEST(OutputFormats, ListsFollowTheTable) {
+    EXPECT_EQ(suffixes_holding(Content::kLabels), ".png, .tif, .tiff, .npy, .pam or .pgm");
+    EXPECT_EQ(suffixes_holding(Content::kColour), ".png, .tif, .tiff, .npy, .pam or .ppm");
+    EXPECT_EQ(formats_holding_label_bits(8), ".png, .tif, .npy, .pam or .pgm");
+    EXPECT_EQ(formats_holding_label_bits(32), ".tif or .npy");
+    EXPECT_EQ(formats_holding_label_bits(64), ".tif or .npy");
+    EXPECT_EQ(label_bits_text(format_for_name("a.png")), "8 or 16");
+    EXPECT_EQ(label_bits_text(format_for_name("a.tif")), "8 to 64");
+    EXPECT_EQ(widest_label_bits(format_for_name("a.pgm")), 16);
+    EXPECT_EQ(widest_label_bits(format_for_name("a.ppm")), 0);
+}
+
+// Rows a new format could get wrong: a suffix claimed twice, one also
+// refused as unwritten, or a content with no format (or two) to fall back on.
+TEST(OutputFormats, SuffixesAreTheirsAloneAndEachContentHasOneFallback) {
+    std::vector<std::string> seen;
+    int labels_otherwise = 0, colour_otherwise = 0;
+    for (const OutputFormat* format : output_formats()) {
+        SCOPED_TRACE(format->name);
+        EXPECT_FALSE(format->suffixes.empty());
+        for (std::string_view suffix : format->suffixes) {
+            const std::string name = "a" + std::string(suffix);
+            EXPECT_EQ(&format_for_name(name), format) << suffix;
+            EXPECT_EQ(unwritten_image_extension(name.c_str()), "") << suffix;
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), suffix), 0) << suffix;
+            seen.emplace_back(suffix);
+        }
+        EXPECT_EQ(format->labels, format->label_bits != 0);
+        if (format->otherwise) {
+            EXPECT_NE(format->called, nullptr);
+            labels_otherwise += format->labels;
+            colour_otherwise += format->colour;
+        }
+    }
+    EXPECT_EQ(labels_otherwise, 1);
+    EXPECT_EQ(colour_otherwise, 1);
+}
+
+// What a row declares is what its writer takes: every label width it lists
+// and a colour view when it says so, and nothing else.
+TEST(OutputFormats, WritersTakeWhatTheirRowsDeclare) {
+    for (const OutputFormat* format : output_formats()) {
+        for (int bits = 8; bits <= 64; bits *= 2) {
+            SCOPED_TRACE(std::string(format->name) + " " + std::to_string(bits) + " bits");
+            RasterLayout layout;
+            layout.width = 2;
+            layout.height = 2;
+            layout.sample = sample_of_bits(bits);
+            layout.maxval = label_maxval(*format, 300, bits);
+            std::FILE* out = std::tmpfile();
+            ASSERT_NE(out, nullptr);
+            bool taken = true;
+            try {
+                create_stream_writer(*format, out, true, layout);
+            } catch (const ImageError& error) {
+                EXPECT_EQ(error.kind(), ImageError::Kind::kUnsupported);
+                taken = false;
+            }
+            EXPECT_EQ(taken, format->labels && holds_label_bits(*format, bits));
+            if (bits != 8) {
+                std::fclose(out);
+                continue;
+            }
+            layout.channels = 3;
+            layout.maxval = 255;
+            taken = true;
+            try {
+                create_stream_writer(*format, out, true, layout);
+            } catch (const ImageError& error) {
+                taken = false;
+            }
+            EXPECT_EQ(taken, format->colour) << "colour view";
+            std::fclose(out);
+        }
+    }
+}
+
+TEST(LabelMaxval, FollowsEachFormatsRule) {
+    struct Case {
+        const char* name;
+        uint64_t largest;
+        int bits;
+        int32_t maxval;
+    };
+    const Case cases[] = {
+        // A greymap's says how wide its samples are.
+        {"a.pgm", 3, 8, 255},
+        {"a.pgm", 3, 16, 65535},
+        // A PAM's is the largest label, within its samples, never 0, and
+        // above 255 for two-byte samples.
+        {"a.pam", 0, 8, 1},
+        {"a.pam", 200, 8, 200},
+        {"a.pam", 300, 8, 255},
+        {"a.pam", 200, 16, 65535},
+        {"a.pam", 300, 16, 300},
+        {"a.pam", 70000, 16, 65535},
+        // Others have none.
+        {"a.png", 300, 16, 255},
+        {"a.tif", 70000, 32, 255},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(label_maxval(format_for_name(c.name), c.largest, c.bits), c.maxval)
+            << c.name << " " << c.largest << " " << c.bits;
+    }
 }
 
 // Names of formats a user may ask for and gets none of: refused, where they
