@@ -15,8 +15,7 @@
 
 namespace {
 
-constexpr auto kColumns =
-    runlabel::engine::RegionStatistics::table_columns<runlabel::Region>();
+constexpr auto kColumns = runlabel::engine::RegionStatistics::table_columns<runlabel::Region>();
 
 // The most characters a value of a column takes: an integer of 64 bits, or a
 // real of 17 digits with up to 19 zeros after the point (a centroid as small

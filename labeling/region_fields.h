@@ -233,12 +233,16 @@ struct Statistics {
     static constexpr auto python_columns() {
         return std::tuple_cat(S::template python_columns<R>()...);
     }
+    template <typename R>
+    static constexpr auto members() {
+        return std::tuple_cat(S::template members<R>()...);
+    }
     // The bytes of the fields the statistics keep: sizeof(R) when every field
     // of R belongs to one.
     template <typename R>
     static constexpr std::size_t member_bytes() {
         return std::apply([](auto... m) { return (std::size_t{0} + ... + field_size(m)); },
-                          std::tuple_cat(S::template members<R>()...));
+                          members<R>());
     }
 
   private:

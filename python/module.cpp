@@ -357,7 +357,8 @@ py::dict regions(const py::object& image, const py::object& connectivity,
         labeling = {};
     }
     py::dict table;
-    fill_columns(table, found, n, std::make_index_sequence<std::tuple_size_v<decltype(kColumns)>>{});
+    fill_columns(table, found, n,
+                 std::make_index_sequence<std::tuple_size_v<decltype(kColumns)>>{});
     return table;
 }
 
