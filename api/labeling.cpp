@@ -151,8 +151,7 @@ void Labeling::regions(Region* into) const {
     // In raster order each record is set whole by its region's first run.
     if (!state_->raster) {
         Region empty;
-        empty.left = empty.top = INT64_MAX;
-        empty.right = empty.bottom = INT64_MIN;
+        engine::RegionStatistics::clear(empty);
         for (std::size_t k = 0; k < n; ++k) {
             into[k] = empty;
             into[k].label = first_label() + k;
@@ -182,6 +181,11 @@ std::vector<Run> Labeling::runs() const {
     return runs;
 }
 
+// Region is written out by hand for the public header's readers; a field it
+// gains needs a statistic that keeps it, or sums, merges and tables miss it.
+static_assert(engine::RegionStatistics::member_bytes<Region>() == sizeof(Region),
+              "every field of Region belongs to a statistic in labeling/region_fields.h");
+
 void merge(Region& into, const Region& part) {
     if (part.area == 0) return;
     if (into.area == 0) {
@@ -190,13 +194,7 @@ void merge(Region& into, const Region& part) {
         into.label = label;
         return;
     }
-    into.area += part.area;
-    into.sum_x += part.sum_x;
-    into.sum_y += part.sum_y;
-    into.left = std::min(into.left, part.left);
-    into.top = std::min(into.top, part.top);
-    into.right = std::max(into.right, part.right);
-    into.bottom = std::max(into.bottom, part.bottom);
+    engine::RegionStatistics::merge(into, part);
 }
 
 }  // namespace runlabel

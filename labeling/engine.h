@@ -44,6 +44,7 @@
 
 #include "labeling/buffer.h"
 #include "labeling/contact.h"
+#include "labeling/region_fields.h"
 #include "labeling/run_store.h"
 
 namespace runlabel::engine {
@@ -101,19 +102,17 @@ std::uint64_t number_bands(Band* bands, std::size_t count, int connectivity,
 
 // Adds the runs of rows [0, store.rows()) of a numbered store, whose first
 // row in the image is row_offset, to per-region totals: regions[k - 1] for
-// region k, each with the fields area, sum_x, sum_y (sums of the pixels'
-// columns and rows) and left, top, right, bottom (inclusive). One record per
-// region keeps each run's updates in one place.
+// region k, each with the fields of RegionStatistics (region_fields.h).
 //
 // Regions numbered in raster order first appear in the order of their
-// numbers: then a record is set by its region's first run, label included
-// (base + k), and *seen (the regions met so far, over the stores summed in
-// turn) says which are. Otherwise (seen null) every record is set beforehand
-// to 0 and to an empty box (left and top past any pixel, right and bottom
-// before any).
+// numbers: then a record is cleared and labelled (base + k) by its region's
+// first run, and *seen (the regions met so far, over the stores summed in
+// turn) says which are. Otherwise (seen null) every record is cleared and
+// labelled beforehand.
 template <typename Region>
 void sum_regions(const RunStore& store, int64_t row_offset, Region* regions, std::uint64_t base,
                  std::uint64_t* seen = nullptr) {
+    using Statistics = RegionStatistics;
     Buffer<int32_t> scratch;  // the bounds of rows kept as bits
     Region spare{};           // the runs of dropped regions (label 0) land here
     // What a row's runs of one region side by side add up to, in registers
@@ -122,51 +121,32 @@ void sum_regions(const RunStore& store, int64_t row_offset, Region* regions, std
     // texture (the region changes at every run) and on spirals (it rarely does).
     struct Part {
         std::uint32_t label;
-        std::uint64_t area, sum_x;
-        int64_t left, right;
+        Statistics::Parts sums;
     };
     auto add = [&](const Part& p, int64_t y) {
         Region& g = p.label != 0 ? regions[p.label - 1] : spare;
         if (seen != nullptr && p.label > *seen) {
             *seen = p.label;
             g.label = base + p.label;
-            g.area = p.area;
-            g.sum_x = p.sum_x;
-            g.sum_y = static_cast<std::uint64_t>(y) * p.area;
-            g.left = p.left;
-            g.right = p.right;
-            g.top = y;
-            g.bottom = y;
-            return;
+            Statistics::clear(g);
         }
-        g.area += p.area;
-        g.sum_x += p.sum_x;
-        g.sum_y += static_cast<std::uint64_t>(y) * p.area;
-        g.left = std::min(g.left, p.left);
-        g.right = std::max(g.right, p.right);
-        g.top = std::min(g.top, y);
-        g.bottom = y;
+        Statistics::add(g, p.sums, y);
     };
     for (int64_t r = 0; r < store.rows(); ++r) {
         const int64_t y = r + row_offset;
         const RowView row(store, r);
         if (row.empty()) continue;
         const int32_t* bounds = row.bounds(scratch);
-        Part part{row.label(0), 0, 0, bounds[0], 0};
+        Part part{row.label(0), Statistics::start(static_cast<std::uint64_t>(bounds[0]))};
         for (std::uint32_t k = 0; k < row.count(); ++k) {
             const std::uint32_t label = row.label(k);
             const auto from = static_cast<std::uint64_t>(bounds[2 * std::size_t(k)]);
             const auto to = static_cast<std::uint64_t>(bounds[2 * std::size_t(k) + 1]);
-            const std::uint64_t area = to - from;
-            // from + ... + (to - 1): one of the two factors is even.
-            const std::uint64_t sum_x = (from + to - 1) * area / 2;
             if (label != part.label) {
                 add(part, y);
-                part = {label, 0, 0, static_cast<int64_t>(from), 0};
+                part = {label, Statistics::start(from)};
             }
-            part.area += area;
-            part.sum_x += sum_x;
-            part.right = static_cast<int64_t>(to) - 1;
+            Statistics::add_run(part.sums, from, to);
         }
         add(part, y);
     }

@@ -13,9 +13,11 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "labeling/region_fields.h"
 #include "python/pixels.h"
 #include "runlabel/runlabel.h"
 #include "support/raster_size.h"
@@ -320,6 +322,22 @@ T* column(py::dict& table, const char* key, std::size_t rows) {
     return static_cast<T*>(values.mutable_data());
 }
 
+constexpr auto kColumns = runlabel::engine::RegionStatistics::python_columns<runlabel::Region>();
+
+// The statistics' columns of n regions into table, in their order (a dict
+// keeps it). Every array is made before any is filled, so that the records
+// are read once, each region's values written to every column in turn.
+template <std::size_t... I>
+void fill_columns(py::dict& table, const runlabel::Region* found, std::size_t n,
+                  std::index_sequence<I...>) {
+    // A braced list makes the arrays, and the dict's keys, in column order.
+    const std::tuple into{column<decltype(std::get<I>(kColumns).value(*found))>(
+        table, std::get<I>(kColumns).name, n)...};
+    for (std::size_t k = 0; k < n; ++k) {
+        ((std::get<I>(into)[k] = std::get<I>(kColumns).value(found[k])), ...);
+    }
+}
+
 py::dict regions(const py::object& image, const py::object& connectivity,
                  const py::object& min_area, const py::object& sort, const py::object& threads) {
     const runlabel::Options options = options_of(connectivity, min_area, sort, threads);
@@ -339,26 +357,8 @@ py::dict regions(const py::object& image, const py::object& connectivity,
         labeling = {};
     }
     py::dict table;
-    auto* label = column<std::int64_t>(table, "label", n);
-    auto* area = column<std::int64_t>(table, "area", n);
-    auto* top = column<std::int64_t>(table, "bbox-0", n);
-    auto* left = column<std::int64_t>(table, "bbox-1", n);
-    auto* bottom = column<std::int64_t>(table, "bbox-2", n);
-    auto* right = column<std::int64_t>(table, "bbox-3", n);
-    auto* row = column<double>(table, "centroid-0", n);
-    auto* col = column<double>(table, "centroid-1", n);
-    for (std::size_t k = 0; k < n; ++k) {
-        const runlabel::Region& r = found[k];
-        label[k] = static_cast<std::int64_t>(r.label);
-        area[k] = static_cast<std::int64_t>(r.area);
-        // Boxes as scikit-image gives them: the far edges one past the last pixel.
-        top[k] = r.top;
-        left[k] = r.left;
-        bottom[k] = r.bottom + 1;
-        right[k] = r.right + 1;
-        row[k] = r.centroid_y();
-        col[k] = r.centroid_x();
-    }
+    fill_columns(table, found, n,
+                 std::make_index_sequence<std::tuple_size_v<decltype(kColumns)>>{});
     return table;
 }
 

@@ -11,8 +11,10 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "labeling/region_fields.h"
 #include "runlabel/runlabel.h"
 #include "tests/reference/flood_fill.h"
 #include "tests/reference/random_images.h"
@@ -133,9 +135,10 @@ inline std::string describe(const Mask& m) {
 }  // namespace api_test
 
 namespace runlabel {
+// Every field the statistics keep, so that a new one is compared too.
 inline bool operator==(const Region& a, const Region& b) {
-    return a.label == b.label && a.area == b.area && a.left == b.left && a.top == b.top &&
-           a.right == b.right && a.bottom == b.bottom && a.sum_x == b.sum_x && a.sum_y == b.sum_y;
+    return std::apply([&](auto... field) { return ((a.*field == b.*field) && ...); },
+                      engine::RegionStatistics::members<Region>());
 }
 
 inline void PrintTo(const Region& r, std::ostream* os) {
