@@ -55,8 +55,7 @@ BlockHeader* resize_large(BlockHeader* header, std::size_t bytes) {
 BlockHeader* resize_small(BlockHeader* header, std::size_t bytes) {
     // Under the address sanitizer realloc always copies, so the old block and
     // the new one are held at once.
-    if (bytes > header->bytes &&
-        !memory_budget_allows(kPlainHeap ? bytes : bytes - header->bytes))
+    if (bytes > header->bytes && !memory_budget_allows(kPlainHeap ? bytes : bytes - header->bytes))
         return nullptr;
     auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + bytes));
     if (moved == nullptr) return nullptr;
