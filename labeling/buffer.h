@@ -1,36 +1,21 @@
 // Internal to the labeling engine: the growable arrays every engine table lives
-// in. Memory (large blocks grow by remapping their pages, not by copying) is
-// weighed against the memory the
-// process may still use before it is asked for, and a refusal is a
-// std::bad_alloc for the caller, never the end of the process. Each buffer is
-// owned by one value, so threads labeling different images never meet here.
+// in, on the support heap (large blocks grow by remapping their pages, not by
+// copying). Memory is weighed against what the process may still use before it
+// is asked for, and a refusal is a std::bad_alloc for the caller, never the end
+// of the process. Each buffer is owned by one value, so threads labeling
+// different images never meet here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <type_traits>
 #include <utility>
 
+#include "support/heap.h"
+
 namespace runlabel::engine {
-
-// Throws std::bad_alloc when a block of bytes would take the process past
-// the memory it may use (the machine's, its cgroup's or its rlimits').
-void check_memory(std::size_t bytes);
-
-// Blocks behind buffers: a block of old_bytes (nullptr, 0 for none) made to
-// hold new_bytes, keeping its contents; nullptr when it cannot be had (the
-// old block is then untouched). Large blocks are mappings of their own,
-// advised for huge pages, which grow by moving their pages, not their bytes.
-void* resize_block(void* block, std::size_t old_bytes, std::size_t new_bytes);
-void free_block(void* block, std::size_t bytes);
-
-// True when blocks grow by copying (under the address sanitizer, which sees
-// every block through malloc): the old block and the new one are then held at
-// once.
-bool blocks_grow_by_copying();
 
 // Tests make the n-th next allocation on the calling thread fail (0: none).
 void fail_allocation_after(int n);
@@ -45,7 +30,7 @@ class Buffer {
   public:
     Buffer() = default;
     explicit Buffer(std::size_t n) { resize(n); }
-    ~Buffer() { free_block(data_, bytes(capacity_)); }
+    ~Buffer() { heap_free(data_); }
     Buffer(Buffer&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)),
           size_(std::exchange(other.size_, 0)),
@@ -88,7 +73,7 @@ class Buffer {
 
     // Gives the memory back.
     void release() {
-        free_block(std::exchange(data_, nullptr), bytes(capacity_));
+        heap_free(std::exchange(data_, nullptr));
         size_ = capacity_ = 0;
     }
 
@@ -102,10 +87,8 @@ class Buffer {
         if (n > kMax) throw std::bad_alloc();
         std::size_t capacity = capacity_ < 16 ? 16 : capacity_ + capacity_ / 2;
         if (capacity < n || capacity > kMax) capacity = n;
-        check_memory(blocks_grow_by_copying() ? bytes(capacity)
-                                              : bytes(capacity) - bytes(capacity_));
         if (allocation_should_fail()) throw std::bad_alloc();
-        void* block = resize_block(data_, bytes(capacity_), bytes(capacity));
+        void* block = heap_resize(data_, bytes(capacity));
         if (block == nullptr) throw std::bad_alloc();
         data_ = static_cast<T*>(block);
         capacity_ = capacity;

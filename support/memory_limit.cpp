@@ -280,7 +280,7 @@ std::atomic<std::size_t> handed_out_since_look{0};
 // What may go out before the next look. The first look waits for a whole
 // one: a small image then costs no look at all (each reads a dozen files).
 std::atomic<std::size_t> allowance{kBudgetLook};
-std::atomic<std::size_t> mapped_by_allocators{0};
+std::atomic<std::size_t> mapped_by_heap{0};
 
 }  // namespace
 
@@ -290,10 +290,10 @@ bool memory_budget_allows(std::size_t bytes) {
     if (before <= allowed && bytes <= allowed - before) return true;
     handed_out_since_look.store(0, std::memory_order_relaxed);
     const MemoryRoom room = measure_memory_room();
-    // The allocators' mappings not touched yet: what they map beyond all the
-    // anonymous memory resident (most of which is theirs), and no more than
+    // The heap's mappings not touched yet: what it maps beyond all the
+    // anonymous memory resident (most of which is its), and no more than
     // all the kernel sees untouched (which counts every thread's stack too).
-    const std::size_t mapped = mapped_by_allocators.load(std::memory_order_relaxed);
+    const std::size_t mapped = mapped_by_heap.load(std::memory_order_relaxed);
     const std::size_t untouched =
         std::min(room.untouched, mapped > room.resident_anon ? mapped - room.resident_anon : 0);
     const std::size_t in_use_room = room.in_use_room > untouched ? room.in_use_room - untouched : 0;
@@ -310,7 +310,7 @@ bool memory_budget_allows(std::size_t bytes) {
 }
 
 void memory_budget_mapped(std::ptrdiff_t bytes) {
-    mapped_by_allocators.fetch_add(static_cast<std::size_t>(bytes), std::memory_order_relaxed);
+    mapped_by_heap.fetch_add(static_cast<std::size_t>(bytes), std::memory_order_relaxed);
 }
 
 std::size_t page_headroom() { return measure_memory_room().in_use_room; }

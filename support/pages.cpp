@@ -1,18 +1,22 @@
-// Mappings of whole huge pages. On the virtual machines this runs on, a 4 KiB
-// page touched for the first time costs about ten microseconds, more than
-// most of what is done with it; a 2 MiB page costs one fault for all of it.
+// The mappings behind large blocks. On the virtual machines this runs on, a
+// 4 KiB page touched for the first time costs about ten microseconds, more than
+// most of what is done with it; a 2 MiB page costs one fault for all of it. So
+// a large block's mapping is whole huge pages, starts on one and is advised for
+// them as a whole: advice on part of a mapping splits it in two, which mremap
+// can no longer grow.
 #include <sys/mman.h>
 
 #include <cstdint>
 
+#include "support/heap_blocks.h"
 #include "support/support.h"
 
 namespace {
 
 constexpr std::size_t kPage = 4096;
 
-}  // namespace
-
+// length bytes (a multiple of kHugePage) starting on a huge page; nullptr
+// when the kernel refuses.
 void* map_huge_pages(std::size_t length) {
     // More is mapped and the ends cut off. (Recent kernels align such
     // mappings by themselves.)
@@ -24,10 +28,49 @@ void* map_huge_pages(std::size_t length) {
     if (start > at) munmap(mapping, start - at);
     if (start + length < at + over)
         munmap(reinterpret_cast<void*>(start + length), at + over - start - length);
-    // The whole mapping: advice on part of one splits it in two, which
-    // mremap can no longer grow.
     madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(start);
+}
+
+void* mapping_of(BlockHeader* header) {
+    return reinterpret_cast<char*>(bytes_of(header)) - kLargeOffset;
+}
+
+BlockHeader* header_in(void* mapping) {
+    return header_of(static_cast<char*>(mapping) + kLargeOffset);
+}
+
+}  // namespace
+
+BlockHeader* map_large(std::size_t bytes) {
+    const std::size_t length = mapping_for(bytes);
+    void* mapping = map_huge_pages(length);
+    if (mapping == nullptr) return nullptr;
+    memory_budget_mapped(static_cast<std::ptrdiff_t>(length));
+    BlockHeader* header = header_in(mapping);
+    header->mapped = length;
+    header->bytes = bytes;
+    return header;
+}
+
+BlockHeader* grow_large(BlockHeader* header, std::size_t bytes) {
+    const std::size_t length = mapping_for(bytes);
+    if (length <= header->mapped) return header;
+    const std::size_t old_length = header->mapped;
+    void* moved = mremap(mapping_of(header), old_length, length, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) return nullptr;
+    madvise(moved, length, MADV_HUGEPAGE);  // the whole mapping, so that it stays one
+    memory_budget_mapped(static_cast<std::ptrdiff_t>(length) -
+                         static_cast<std::ptrdiff_t>(old_length));
+    header = header_in(moved);
+    header->mapped = length;
+    return header;
+}
+
+void unmap_large(BlockHeader* header) {
+    const std::size_t length = header->mapped;
+    munmap(mapping_of(header), length);
+    memory_budget_mapped(-static_cast<std::ptrdiff_t>(length));
 }
 
 void advise_huge_pages(void* data, std::size_t bytes) {

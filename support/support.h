@@ -1,11 +1,13 @@
 // Support layer: the one fatal-error path, the vector and matrix allocators
-// that every other subsystem builds its arrays with, and the heap and memory
-// limits behind them. An allocator never hands back a missing block: any
+// that every other subsystem builds its arrays with, and the heap (heap.h) and
+// memory limits behind them. An allocator never hands back a missing block: any
 // failure ends the program through fatal_error.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "support/heap.h"
 
 // Writes the three-line run-time error report (the message in the middle) to
 // standard error and ends the process with status 1, flushing open streams.
@@ -64,20 +66,19 @@ void free_vector_8(double* vector);
 std::size_t memory_headroom();
 bool memory_can_back(std::size_t bytes);
 
-// The one budget that every allocator's requests pass (the heap's blocks and
-// the engine's buffers). Bytes handed out on every thread are counted
-// together, and once an allowance of them has gone out the request is weighed
-// against the limits in force, less every allocator's mappings not yet
-// touched (which the limits cannot see yet): false when it does not fit.
-// The next allowance is half the room left, at most kBudgetLook, so that what
-// goes out unweighed between two looks can never take the process past a
-// limit that kills; per allocator or per thread, each would grow its own
-// allowance past it.
+// The one budget that every request of the heap passes, whichever allocator
+// it serves. Bytes handed out on every thread are counted together, and once
+// an allowance of them has gone out the request is weighed against the limits
+// in force, less the heap's mappings not yet touched (which the limits cannot
+// see yet): false when it does not fit. The next allowance is half the room
+// left, at most kBudgetLook, so that what goes out unweighed between two looks
+// can never take the process past a limit that kills; per allocator or per
+// thread, each would grow its own allowance past it.
 inline constexpr std::size_t kBudgetLook = std::size_t(32) << 20;
 bool memory_budget_allows(std::size_t bytes);
 
-// Allocators that map blocks of their own tell the budget of their mappings'
-// bytes as they map (positive) and unmap (negative) them.
+// The heap tells the budget of its mappings' bytes as it maps (positive) and
+// unmaps (negative) them.
 void memory_budget_mapped(std::ptrdiff_t bytes);
 
 // The same for pages that take memory but no address space, such as those of
@@ -87,20 +88,3 @@ std::size_t page_headroom();
 // The cores this process may run on: its CPU affinity, lowered to the
 // cgroup's CPU quota (rounded up) where one is set. At least 1.
 int usable_cores();
-
-// Memory in whole huge pages (2 MiB), whose first touch costs one fault per
-// huge page instead of one per 4 KiB. map_huge_pages maps length bytes (a
-// multiple of kHugePage) starting on a huge page, advised for huge pages;
-// nullptr when the kernel refuses. advise_huge_pages asks for huge pages over
-// the whole ones inside [data, data + bytes), for memory of another
-// allocator's (a caller's vector) not yet touched.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-void* map_huge_pages(std::size_t length);
-void advise_huge_pages(void* data, std::size_t bytes);
-
-// The heap behind every allocator. heap_alloc returns nullptr when the block
-// cannot be had, or could not be backed under the limits memory_headroom
-// weighs (callers turn that into fatal_error); zeroed asks for a block of zero
-// bytes. Large blocks are page-backed and advised for huge pages. Thread-safe.
-void* heap_alloc(std::size_t bytes, bool zeroed);
-void heap_free(void* block);
