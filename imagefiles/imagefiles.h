@@ -1,7 +1,11 @@
-// Image files: raw greymaps ("P5"), raw pixmaps ("P6") and the headerless
-// 16-bit matrix dump. Readers accept any header the Netpbm layout allows and
-// refuse anything else with one line on standard error; writers either leave
-// a complete file or none.
+// Image files, the classic record functions: raw greymaps ("P5") and raw
+// pixmaps ("P6") as whole images in memory, and the headerless 16-bit matrix
+// dump. They are thin wrappers over the readers and writers every format
+// shares: raster.h (reading and writing any format a band at a time) and
+// output_formats.h (what each output format holds). Readers take a raw
+// header as the classic program did, one byte a sample whatever the maxval,
+// and refuse anything else with one line on standard error; writers either
+// leave a complete file or none.
 #pragma once
 
 #include <cstdint>
