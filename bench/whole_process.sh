@@ -48,7 +48,8 @@ median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (
 
 echo "runlabel on ${size} x ${size} greymaps in $work_dir: median of ${runs} runs (hyperfine), peak RSS median of 3 (/usr/bin/time)"
 echo "budget = 16 B per run + 12 B per provisional label (every run is one) + 64 MiB; B/run = peak / runs"
-echo "runlabel uses every core; -j1 one thread; speedup = -j1 / runlabel"
+echo "runlabel uses every core; -j1 one thread, labels as .npy (with an option, a greymap"
+echo "output holds 16-bit labels at most); speedup = -j1 / runlabel"
 printf '%-12s %9s %10s %8s %8s %7s %7s %9s %6s %7s %10s %7s\n' \
     image runs runlabel_ms j1_ms cat_ms ratio speedup peak_MiB B/px B/run budget_MiB peak/bgt
 pixels=$((size * size))
@@ -60,9 +61,9 @@ for family in "${families[@]}"; do
     # Outputs are removed before each run: ext4 flushes a file truncated and
     # written again when it is closed, which would time the disk.
     if ! hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/times.json" \
-        --prepare "rm -f $work/out.pgm $work/cat.pgm" \
+        --prepare "rm -f $work/out.pgm $work/out.npy $work/cat.pgm" \
         --command-name runlabel "$runlabel $in $work/out.pgm" \
-        --command-name j1 "$runlabel -q -j1 $in $work/out.pgm" \
+        --command-name j1 "$runlabel -q -j1 $in $work/out.npy" \
         --command-name cat "cat $in > $work/cat.pgm" >/dev/null 2>"$work/hyperfine.err"; then
         cat "$work/hyperfine.err" >&2
         exit 1

@@ -146,8 +146,9 @@ void print_help(std::FILE* out, const char* program) {
                  "  -h, --help              show this help and exit\n"
                  "      --version           show the version and exit\n"
                  "\n"
-                 "Inputs are recognised by their content: PBM, PGM, PPM and PAM (P1 to P7), PNG\n"
-                 "and TIFF masks; a pixel is foreground when any of its samples is non-zero.\n");
+                 "Inputs are recognised by their content: PBM, PGM, PPM and PAM (P1 to P7), PNG,\n"
+                 "TIFF and NumPy (.npy) masks; a pixel is foreground when any of its samples is\n"
+                 "non-zero.\n");
     print_wrapped(out, "", output_paragraph(), 0);
     std::fprintf(out,
                  "With no option, a raw PGM (P5) in and an OUTPUT of no such name is the classic\n"
