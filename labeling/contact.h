@@ -36,8 +36,7 @@ struct Contact {
     static constexpr bool starts_past_reach(int64_t other_from, int64_t to) {
         return other_from >= reach_to(to);
     }
-    static constexpr bool touches(int64_t from, int64_t to, int64_t other_from,
-                                  int64_t other_to) {
+    static constexpr bool touches(int64_t from, int64_t to, int64_t other_from, int64_t other_to) {
         return !ends_before_reach(other_to, from) && !starts_past_reach(other_from, to);
     }
 

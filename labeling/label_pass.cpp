@@ -239,10 +239,9 @@ template <typename Contact>
             if (runs >= 6 * count_stretches(row_fg, above_fg, words)) {
                 RowInfo& info = store.row_info[row];
                 info.kind = RowKind::kStretchesAlike;
-                info.one_region = label_row_by_strips(parent, here, above, first, above_first,
-                                                      row_fg, above_fg, words,
-                                                      store.row_info[row - 1].one_region,
-                                                      info.shared_label);
+                info.one_region = label_row_by_strips(
+                    parent, here, above, first, above_first, row_fg, above_fg, words,
+                    store.row_info[row - 1].one_region, info.shared_label);
                 return;
             }
         }

@@ -243,10 +243,10 @@ Buffer<uint64_t> region_areas(const Band* bands, std::size_t count_bands, uint32
     for (std::size_t b = 0; b < count_bands; ++b) {
         const RunStore& store = bands[b].store;
         for (int64_t r = 0; r < store.rows(); ++r) {
-            RowView(store, r).for_each_run(scratch, [&area](int32_t from, int32_t to,
-                                                            uint32_t label) {
-                area[label] += static_cast<uint64_t>(to - from);
-            });
+            RowView(store, r).for_each_run(scratch,
+                                           [&area](int32_t from, int32_t to, uint32_t label) {
+                                               area[label] += static_cast<uint64_t>(to - from);
+                                           });
         }
     }
     return area;

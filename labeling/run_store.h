@@ -30,27 +30,30 @@
 // PlainMode.EveryBenchmarkFamilyLabelsAsThePlainRule, which holds the fast
 // store to the plain one on images that set every fact):
 //
-// fact           set by         read by              guarantees                         pinned by
-// kept_as_bits   encode         RowView, label,      the row's bounds are unset; its    PaintRows.*
-//  + bits_at                    paint                foreground words are bits[bits_at]
-// single_pixels  encode         paint                every run is one pixel long        PaintRows.*
-// kind kNewTrees label          number               no run touches the row above:      LabelPass.RowsTouching-
-//                                                    each run is a root                  NothingAbove
-// kind kStretchesAlike label    number               runs mostly hang, in stretches,    LabelPass.Sparse-
-//                                                    from one node each (8-connected)   RowsUnderTexture...
-// kind kRepeat   label          number, paint        the row's runs are the row above's LabelPass.RowsRepeating-
-//                                                    and hang where those do            TheRowAbove...
-// copies         label          number (gives them   runs [run, run + count) hang where LabelPass.RowsRepeating-
-//                               back)                runs [above, ...) do               TheRowAbove...
-// one_region     label          label (row below),   every run of the row is of one     LabelPass.Sparse-
-//                               number, paint        region                             RowsUnderTexture...
-// shared_label   label, number  RowView, label,      the row's runs share its first     LabelPass.Sparse-
-//                               number, paint        run's label entry: what it holds   RowsUnderTexture...
-//                                                    (a parent while labelling, the
-//                                                    number once numbered) holds for
-//                                                    each; the other entries are unset.
-//                                                    end_labeling clears it on the last
-//                                                    row, which the band join reads.
+// fact            set by      read by           guarantees                               test
+// kept_as_bits    encode      RowView, label,   the row's bounds are unset; its          P
+//  + bits_at                  paint             foreground words are bits[bits_at]
+// single_pixels   encode      paint             every run is one pixel long              P
+// kNewTrees       label       number            no run touches the row above: each run   N
+//  (kind)                                       is a root
+// kStretchesAlike label       number            runs mostly hang, in stretches, from     S
+//  (kind)                                       one node each (8-connected)
+// kRepeat (kind)  label       number, paint     the row's runs are the row above's and   R
+//                                               hang where those do
+// copies          label       number (gives     runs [run, run + count) hang where runs  R
+//                             them back)        [above, above + count) do
+// one_region      label       label (next row), every run of the row is of one region    S
+//                             number, paint
+// shared_label    label,      RowView, label,   the row's runs share their first run's   S
+//                 number      number, paint     label entry: what it holds (a parent
+//                                               while labelling, the number once
+//                                               numbered) holds for each; the other
+//                                               entries are unset. end_labeling clears
+//                                               it on the last row, which the band
+//                                               join reads.
+//
+// Tests: P PaintRows.*; N LabelPass.RowsTouchingNothingAbove; S LabelPass.Sparse-
+// RowsUnderTextureOfOneRegion; R LabelPass.RowsRepeatingTheRowAboveInStretches.
 //
 // A plain store (RunStore::plain) sets none of these facts: its rows are
 // bounds, labelled by walking the row above, numbered and painted run by
@@ -154,8 +157,7 @@ struct RunStore {
     bool plain = false;
 
     RunStore() { row_start[0] = 0; }
-    explicit RunStore(int64_t columns, bool plain_rule = false)
-        : cols(columns), plain(plain_rule) {
+    explicit RunStore(int64_t columns, bool plain_rule = false) : cols(columns), plain(plain_rule) {
         row_start[0] = 0;
     }
 
@@ -256,8 +258,8 @@ class RowView {
 inline std::span<std::uint32_t> label_entries(RunStore& store, int64_t row) {
     const std::uint32_t first = store.first_run(row);
     const std::uint32_t count = store.end_run(row) - first;
-    return {store.labels.data() + first, store.row_info[row].shared_label ? std::min(count, 1u)
-                                                                           : count};
+    return {store.labels.data() + first,
+            store.row_info[row].shared_label ? std::min(count, 1u) : count};
 }
 
 }  // namespace runlabel::engine

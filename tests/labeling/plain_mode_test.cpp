@@ -60,9 +60,8 @@ std::vector<uint64_t> paint(const std::vector<Band>& bands, const Image& image, 
             image.cols, PixelKind::k8};
         runlabel::engine::paint_rows(band.store, 0, band.store.rows(), 0, kind,
                                      out.data() + std::size_t(band.first_row) * image.cols,
-                                     static_cast<std::ptrdiff_t>(image.cols * sizeof(T)),
-                                     sizeof(T), with_source ? &source : nullptr,
-                                     band.first_row % 2 == 1);
+                                     static_cast<std::ptrdiff_t>(image.cols * sizeof(T)), sizeof(T),
+                                     with_source ? &source : nullptr, band.first_row % 2 == 1);
     }
     EXPECT_EQ(out.back(), T{0x5a}) << "painted past the image";
     return {out.begin(), out.end() - 1};
@@ -102,9 +101,8 @@ Result label(const Image& image, int connectivity, const Way& way) {
         bands[b].first_row = from;
         bands[b].store = runlabel::engine::RunStore(image.cols, way.plain);
         for (int r = from; r < to; ++r) {
-            runlabel::engine::encode_row(bands[b].store,
-                                         image.pixels.data() + std::size_t(r) * image.cols,
-                                         PixelKind::k8);
+            runlabel::engine::encode_row(
+                bands[b].store, image.pixels.data() + std::size_t(r) * image.cols, PixelKind::k8);
             runlabel::engine::label_newest_row(bands[b].store, connectivity);
         }
     }
@@ -115,8 +113,8 @@ Result label(const Image& image, int connectivity, const Way& way) {
     runlabel::engine::NumberingOptions options;
     options.by_area = way.by_area;
     options.min_area = way.by_area ? 3 : 0;
-    result.count = runlabel::engine::number_bands(bands.data(), bands.size(), connectivity,
-                                                  options, 2);
+    result.count =
+        runlabel::engine::number_bands(bands.data(), bands.size(), connectivity, options, 2);
     if (!way.plain) {
         for (const Band& band : bands) facts_seen.add(band.store);
     }
@@ -138,8 +136,8 @@ Result label(const Image& image, int connectivity, const Way& way) {
 std::vector<std::vector<uint64_t>> flood_fill(const Image& image, int connectivity,
                                               uint64_t* count) {
     int regions = 0;
-    const std::vector<int> labels = flood_fill_labels(image.pixels, image.rows, image.cols,
-                                                      connectivity == 8, 1, &regions);
+    const std::vector<int> labels =
+        flood_fill_labels(image.pixels, image.rows, image.cols, connectivity == 8, 1, &regions);
     *count = static_cast<uint64_t>(regions);
     std::vector<std::vector<uint64_t>> painted;
     for (int bytes : {1, 2, 4, 8}) {
