@@ -20,7 +20,6 @@ namespace runlabel::engine {
 template <int kSlack>
 struct Contact {
     static_assert(kSlack == 0 || kSlack == 1, "4- or 8-connectivity");
-    static constexpr int kConnectivity = kSlack == 0 ? 4 : 8;
 
     // The first column a run starting at from reaches, and one past the last
     // a run ending before `to` reaches.
@@ -36,8 +35,25 @@ struct Contact {
     static constexpr bool starts_past_reach(int64_t other_from, int64_t to) {
         return other_from >= reach_to(to);
     }
-    static constexpr bool touches(int64_t from, int64_t to, int64_t other_from, int64_t other_to) {
-        return !ends_before_reach(other_to, from) && !starts_past_reach(other_from, to);
+
+    // Calls f(p, first, end) for each run p of a row, in order, with the runs
+    // [first, end) of the neighbouring row that it touches (first == end for
+    // none). Both rows are bounds, run k at [b[2k], b[2k + 1]), ordered and
+    // apart: one walk along both, each run of the other row passed once.
+    template <typename F>
+    static void for_each_touching(const int32_t* row, uint32_t count, const int32_t* other,
+                                  uint32_t other_count, F&& f) {
+        uint32_t q = 0;  // the first run of the other row that may still touch
+        for (uint32_t p = 0; p < count; ++p) {
+            const int32_t from = row[2 * p], to = row[2 * p + 1];
+            while (q < other_count && ends_before_reach(other[2 * q + 1], from)) ++q;
+            uint32_t t = q;
+            while (t < other_count && !starts_past_reach(other[2 * t], to)) ++t;
+            f(p, q, t);
+            // The last run touched may touch the next run too, unless it ends
+            // before this one does.
+            q = t > q && other[2 * (t - 1) + 1] > to ? t - 1 : t;
+        }
     }
 
     // The same rule a word of pixels at a time (column 64w + j in bit j of
@@ -58,9 +74,6 @@ struct Contact {
     // foreground side by side are one region, whatever lies in which row.
     static constexpr bool kColumnsSideBySideJoin = kSlack == 1;
 };
-
-// The slack of a connectivity (4 or 8).
-constexpr int slack_of(int connectivity) { return connectivity == 8 ? 1 : 0; }
 
 // Calls f with Contact<0> or Contact<1>, as the connectivity asks.
 template <typename F>

@@ -331,19 +331,10 @@ void label_row_by_walk(RunStore& store, int64_t row) {
     const int32_t* run = RowView(store, row).bounds(store.newest);
     const int32_t* const above =
         above_count > 0 ? RowView(store, row - 1).bounds(above_scratch) : nullptr;
-    uint32_t q = 0;  // the first run above that may still touch
-    for (uint32_t i = first; i < end; ++i, run += 2) {
-        while (q < above_count && Contact::ends_before_reach(above[2 * q + 1], run[0])) ++q;
-        uint32_t t = q;
-        while (t < above_count && !Contact::starts_past_reach(above[2 * t], run[1])) ++t;
-        join(parent, i, above_first, q, t);
-        // The last run touched may touch the next run too, unless it ends
-        // before this one does.
-        if (t > q && above[2 * (t - 1) + 1] > run[1])
-            q = t - 1;
-        else
-            q = t;
-    }
+    Contact::for_each_touching(run, end - first, above, above_count,
+                               [&](uint32_t p, uint32_t q0, uint32_t q1) {
+                                   join(parent, first + p, above_first, q0, q1);
+                               });
 }
 
 template <typename Contact>

@@ -222,17 +222,14 @@ void join_border(Band& above, uint64_t above_base, Band& below, uint64_t below_b
     const int32_t* b_bounds = b_row.bounds(b_scratch);
     // Neither row shares its label entries (end_labeling spread the last;
     // a first row starts trees of its own): each run's entry is its parent.
-    uint32_t q = 0;
-    for (uint32_t p = 0; p < b_row.count(); ++p) {
-        const int32_t from = b_bounds[2 * p];
-        const int32_t to = b_bounds[2 * p + 1];
-        while (q < a_row.count() && Contact::ends_before_reach(a_bounds[2 * q + 1], from)) ++q;
-        for (uint32_t t = q; t < a_row.count() && !Contact::starts_past_reach(a_bounds[2 * t], to);
-             ++t) {
-            forest.unite(above_base + local_root(a.labels.data(), a_row.first() + t),
-                         below_base + local_root(b.labels.data(), p));
-        }
-    }
+    Contact::for_each_touching(
+        b_bounds, b_row.count(), a_bounds, a_row.count(),
+        [&](uint32_t p, uint32_t q0, uint32_t q1) {
+            for (uint32_t q = q0; q < q1; ++q) {
+                forest.unite(above_base + local_root(a.labels.data(), a_row.first() + q),
+                             below_base + local_root(b.labels.data(), p));
+            }
+        });
 }
 
 // Areas of regions 1..count (entry 0 for runs of no region).
