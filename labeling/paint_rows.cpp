@@ -330,6 +330,9 @@ void paint_plain_row(T* out, int64_t cols, const int32_t* bounds, const uint32_t
     }
 }
 
+// Runs a row needs before painting it from its pixels pays.
+constexpr uint32_t kRunsForPixels = 8;
+
 // One row of the store into o, cols contiguous pixels. Its specialisations
 // of the plain rule, each under the precondition named:
 // - one region: runs all of one region (one_region, a shared label, or
@@ -353,7 +356,10 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
     const uint32_t* l = store.labels.data() + view.first();
     // A row of one region (a spiral's, a dense texture's) is one span,
     // painted from pixels: the image's, or its own bits where it has them.
-    if (count >= 2 && (source != nullptr || info.kept_as_bits) &&
+    // A row of a few runs is painted faster from its bounds than by reading
+    // its pixels again.
+    const bool from_pixels = source != nullptr && count >= kRunsForPixels;
+    if (count >= 2 && (from_pixels || info.kept_as_bits) &&
         (info.one_region || info.shared_label ||
          (l[0] == l[count - 1] && end_of_span(l, 0, count) == count))) {
         paint_one_region(o, view, store.cols, row, source, label_value<T>(l[0], base), scratch);
@@ -365,8 +371,7 @@ void paint_packed_row(T* o, const RunStore& store, int64_t row, uint64_t base,
     // in a textured row (a spiral, a percolating texture) its first,
     // middle and last runs are taken as the sign of it.
     const bool textured = is_textured(count, store.cols);
-    const bool spans = source != nullptr && count >= 2 &&
-                       (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
+    const bool spans = from_pixels && (!textured || (l[0] == l[count / 2] && l[0] == l[count - 1]));
     if (!spans) {
         if (info.single_pixels) {
             paint_single_pixels(o, store.cols, b, l, count, base);

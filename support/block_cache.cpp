@@ -16,8 +16,9 @@
 namespace {
 
 // At most kKept blocks, kKeptBytes of mappings in all: room for what one
-// labeling and its images free, without holding gigabytes idle.
-constexpr int kKept = 16;
+// labeling on each of a few threads and its images free, without holding
+// gigabytes idle.
+constexpr int kKept = 64;
 constexpr std::size_t kKeptBytes = std::size_t(512) << 20;
 
 struct KeptBlocks {

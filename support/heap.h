@@ -10,12 +10,16 @@
 // huge page instead of one per 4 KiB.
 inline constexpr std::size_t kHugePage = std::size_t(2) << 20;
 
-// Blocks of kLargeBlock bytes or more are mappings of their own, in whole huge
-// pages advised for them; they are kept warm when freed (a few, up to a total)
-// and handed out again, and they grow by moving their pages, not their bytes.
-// Smaller blocks come from malloc. Under the address sanitizer every block
-// comes from malloc, where overruns show.
-inline constexpr std::size_t kLargeBlock = std::size_t(256) << 10;
+// Blocks of kLargeBlock bytes or more are mappings of their own: whole 4 KiB
+// pages below a huge page, whole huge pages advised for them from there. They
+// are kept warm when freed (a few dozen, up to a total) and handed out again,
+// and they grow by moving their pages, not their bytes. Smaller blocks come
+// from malloc. The bound is low because malloc hands the pages of a freed
+// block of a few hundred KiB back to the kernel, so a buffer that grows
+// through such sizes on every call would pay their first touch every call.
+// Under the address sanitizer every block comes from malloc, where overruns
+// show.
+inline constexpr std::size_t kLargeBlock = std::size_t(64) << 10;
 
 // A block of bytes (a zero-size request still gets a distinct block), zero-
 // filled when zeroed is set, aligned for any type. nullptr when it cannot be

@@ -39,10 +39,16 @@ inline void* bytes_of(BlockHeader* header) { return header + 1; }
 // What a large block's mapping holds past its header.
 inline std::size_t room_of(const BlockHeader* header) { return header->mapped - kLargeOffset; }
 
-// The mapping a large block of bytes needs: whole huge pages. Callers keep
-// bytes below SIZE_MAX - kHugePage.
+inline constexpr std::size_t kPage = 4096;
+
+// The mapping a large block of bytes needs: whole pages while it is smaller
+// than a huge page (a small image's tables draw no huge page they would not
+// fill), whole huge pages from there. Callers keep bytes below
+// SIZE_MAX - kHugePage.
 inline std::size_t mapping_for(std::size_t bytes) {
-    return (bytes + kLargeOffset + kHugePage - 1) & ~(kHugePage - 1);
+    const std::size_t need = bytes + kLargeOffset;
+    if (need < kHugePage) return (need + kPage - 1) & ~(kPage - 1);
+    return (need + kHugePage - 1) & ~(kHugePage - 1);
 }
 
 // A fresh large block of bytes (zero-filled, as fresh pages are), told to the

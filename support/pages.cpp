@@ -1,9 +1,9 @@
 // The mappings behind large blocks. On the virtual machines this runs on, a
 // 4 KiB page touched for the first time costs about ten microseconds, more than
 // most of what is done with it; a 2 MiB page costs one fault for all of it. So
-// a large block's mapping is whole huge pages, starts on one and is advised for
-// them as a whole: advice on part of a mapping splits it in two, which mremap
-// can no longer grow.
+// a large block's mapping of a huge page or more is whole huge pages, starts on
+// one and is advised for them as a whole: advice on part of a mapping splits it
+// in two, which mremap can no longer grow. Smaller mappings are plain pages.
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -12,8 +12,6 @@
 #include "support/support.h"
 
 namespace {
-
-constexpr std::size_t kPage = 4096;
 
 // length bytes (a multiple of kHugePage) starting on a huge page; nullptr
 // when the kernel refuses.
@@ -40,11 +38,19 @@ BlockHeader* header_in(void* mapping) {
     return header_of(static_cast<char*>(mapping) + kLargeOffset);
 }
 
+// A mapping of length bytes (a multiple of kPage), on huge pages from one up.
+void* map_pages(std::size_t length) {
+    if (length >= kHugePage) return map_huge_pages(length);
+    void* mapping =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return mapping == MAP_FAILED ? nullptr : mapping;
+}
+
 }  // namespace
 
 BlockHeader* map_large(std::size_t bytes) {
     const std::size_t length = mapping_for(bytes);
-    void* mapping = map_huge_pages(length);
+    void* mapping = map_pages(length);
     if (mapping == nullptr) return nullptr;
     memory_budget_mapped(static_cast<std::ptrdiff_t>(length));
     BlockHeader* header = header_in(mapping);
@@ -59,7 +65,8 @@ BlockHeader* grow_large(BlockHeader* header, std::size_t bytes) {
     const std::size_t old_length = header->mapped;
     void* moved = mremap(mapping_of(header), old_length, length, MREMAP_MAYMOVE);
     if (moved == MAP_FAILED) return nullptr;
-    madvise(moved, length, MADV_HUGEPAGE);  // the whole mapping, so that it stays one
+    // The whole mapping, so that it stays one.
+    if (length >= kHugePage) madvise(moved, length, MADV_HUGEPAGE);
     memory_budget_mapped(static_cast<std::ptrdiff_t>(length) -
                          static_cast<std::ptrdiff_t>(old_length));
     header = header_in(moved);
