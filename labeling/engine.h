@@ -26,8 +26,8 @@
 //         copies              the label pass's copies                                yes
 //         groups of four      kind kNewTrees or kStretchesAlike (SSE2)
 //         bands unjoined      no run touches across a band's border
-// paint   one region          runs of one region, pixels or bits at hand      yes
-//         spans               runs of one region side by side, pixels at hand yes
+// paint   one region          runs of one region, bits or >= 8 runs' pixels   yes
+//         spans               runs of one region side by side, >= 8 runs      yes
 //         single pixels       single_pixels
 //         textured            is_textured
 //         repeat              kind kRepeat                                           yes
