@@ -8,7 +8,7 @@ packages=(
     # the tool, the library and their tests
     cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config
     # image formats
-    libpng-dev libspng-dev libtiff-dev
+    libpng-dev libspng-dev libtiff-dev libisal-dev
     # clang builds: clang, libFuzzer, the sanitizers' runtimes
     clang libclang-rt-14-dev
     # the Python module and its tests

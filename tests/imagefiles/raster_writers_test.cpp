@@ -38,6 +38,8 @@ const WriterCase kCases[] = {
     {"PamRgb", "pamrgb.pam", S::kU8, 3, 300},
     {"Png8", "png8.png", S::kU8, 1, 300},
     {"Png16", "png16.png", S::kU16, 1, 300},
+    // Labels that hardly compress: the image data spans several IDAT chunks.
+    {"Png16OfChunks", "png16chunks.png", S::kU16, 1, 65535},
     {"PngRgb", "pngrgb.PNG", S::kU8, 3, 300},
     {"Tiff8", "tiff8.tif", S::kU8, 1, 300},
     {"Tiff16", "tiff16.tiff", S::kU16, 1, 300},
